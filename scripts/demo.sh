@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the sandbox host, which loads
+# UpdateModule.dll the way the Tessel host does and tells what happens.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${UM_BUILD_DIR:-$root/build}"
+
+"$root/scripts/install-deps.sh"
+cmake -S "$root" -B "$build" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" --target demo_bundle
+"$root/scripts/wine-prefix.sh" setup "$build"
+trap '"$root/scripts/wine-prefix.sh" stop "$build"' EXIT
+# shellcheck source=wine-env.sh
+. "$root/scripts/wine-env.sh" "$build"
+wine "$build/sandbox/SandboxHost.exe" "$build/UpdateModule.dll"

@@ -1,0 +1,38 @@
+#pragma once
+// The process-wide logger front end every part of the module reports through.
+// A log site asks IsLoggingEnabled first and formats nothing when it answers 0;
+// UM_LOG does both steps.
+
+#include <windows.h>
+
+#include <cstdint>
+
+enum LogLevel : std::uint32_t {
+    LOG_LEVEL_NORMAL = 1,
+    LOG_LEVEL_WARNING = 2,
+    LOG_LEVEL_INFORMATION = 3,
+    LOG_LEVEL_ERROR = 4,
+    LOG_LEVEL_CRITICAL = 5,
+};
+
+// Stores the identity the logger is created from on its first use. The strings
+// are kept as pointers and must stay valid until then; later calls change nothing.
+void SetLoggerIdentity(const wchar_t* applicationName, const wchar_t* groupName,
+                       HMODULE moduleInstance, const wchar_t* hostName, std::int32_t selector);
+
+// Non-zero when a message of this level would be written.
+std::int32_t IsLoggingEnabled(std::uint32_t level);
+
+// Writes one message. The format follows the Microsoft wide-printf rules:
+// %s and %ls take wide strings, %hs narrow ones.
+std::uint32_t WriteLog(std::uint32_t level, const wchar_t* sourceFile, const wchar_t* function,
+                       std::int32_t line, const wchar_t* format, ...);
+
+#define UM_LOG(level, sourceFile, function, line, ...)                                    \
+    do {                                                                                  \
+        if (::IsLoggingEnabled(level))                                                    \
+            ::WriteLog((level), (sourceFile), (function), (line), __VA_ARGS__);           \
+    } while (0)
+
+#define UM_LOG_ERROR(sourceFile, function, line, ...) \
+    UM_LOG(LOG_LEVEL_ERROR, sourceFile, function, line, __VA_ARGS__)

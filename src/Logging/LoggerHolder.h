@@ -1,0 +1,48 @@
+#pragma once
+// The one process-wide logger: owns the back end and the bridge handler
+// registration. Created on the first front-end call, destroyed at unload.
+
+#include "Logging/CLogger.h"
+#include "Logging/LoggingIf.h"
+
+#include <memory>
+
+namespace ETWLogging {
+
+class LoggerHolder {
+public:
+    LoggerHolder() = default;
+    ~LoggerHolder();
+    LoggerHolder(const LoggerHolder&) = delete;
+    LoggerHolder& operator=(const LoggerHolder&) = delete;
+
+    CLoggingIf* backEnd() const { return backEnd_.get(); }
+    // The extended interface of the back end, or null when it has none.
+    CLoggingIf_ex* backEndEx() const { return backEndEx_; }
+
+    // Takes ownership; returns the back end it replaces.
+    std::unique_ptr<CLoggingIf> replaceBackEnd(std::unique_ptr<CLoggingIf> backEnd);
+
+    Basalt::ILoggingHandler* registeredHandler() const { return registeredHandler_; }
+    void setRegisteredHandler(Basalt::ILoggingHandler* handler) { registeredHandler_ = handler; }
+
+    // The process's holder, created on first use; null once the library is unloading.
+    static LoggerHolder* get();
+    // The holder if it has been created, without creating it.
+    static LoggerHolder* existing();
+
+private:
+    std::unique_ptr<CLoggingIf> backEnd_;
+    CLoggingIf_ex* backEndEx_ = nullptr;
+    Basalt::ILoggingHandler* registeredHandler_ = nullptr;
+};
+
+// Carries core-library messages to the module's back end.
+class CBasaltLogHandler : public Basalt::ILoggingHandler {
+public:
+    static CBasaltLogHandler& instance();
+    void HandleMessage(std::int32_t type, const wchar_t* sourceFile, const wchar_t* function,
+                       std::uint32_t line, const wchar_t* message) override;
+};
+
+} // namespace ETWLogging

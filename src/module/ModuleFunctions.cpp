@@ -1,0 +1,204 @@
+#include "module/ModuleFunctions.h"
+
+#include "Logging/Logger.h"
+#include "module/BaseModule.h"
+#include "module/ModuleBusBinding.h"
+#include "module/UpdateModule.h"
+
+#include <new>
+
+namespace Orvik {
+namespace {
+
+constexpr wchar_t kLogFile[] = L"ModuleFunctions";
+
+// Every entry's work runs inside this barrier: no exception reaches the host.
+template <typename Work>
+ModuleStatus runInsideBarrier(Work&& work) noexcept
+{
+    try {
+        return work();
+    } catch (...) {
+        return MODULE_STATUS_UNKNOWN_EXCEPTION;
+    }
+}
+
+bool handleIsUsable(ModuleHandle handle, const wchar_t* entryName, int line)
+{
+    if (handle != nullptr && handle->module != nullptr)
+        return true;
+    UM_LOG_ERROR(kLogFile, entryName, line, L"Invalid handle.");
+    return false;
+}
+
+PropertyMap makePropertyMap(std::uint32_t count, const wchar_t* const* names, const wchar_t* const* values)
+{
+    PropertyMap properties;
+    if (names == nullptr || values == nullptr)
+        return properties;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        // emplace keeps the first value of a repeated name.
+        if (names[i] != nullptr)
+            properties.emplace(names[i], values[i] != nullptr ? values[i] : L"");
+    }
+    return properties;
+}
+
+std::wstring textOrEmpty(const wchar_t* text)
+{
+    return text != nullptr ? std::wstring(text) : std::wstring();
+}
+
+// The common body of both initialisation entries once the bus client exists.
+ModuleStatus initializeWithBus(Module& module, const wchar_t* moduleName, const wchar_t* secondText,
+                               std::uint32_t count, const wchar_t* const* names, const wchar_t* const* values,
+                               void* managerContext, ModuleManagerCallback managerCallback,
+                               const std::function<std::shared_ptr<MessageBus>()>& makeBus,
+                               const wchar_t* failureFunction, int failureLine)
+{
+    if (auto* base = dynamic_cast<BaseModule*>(&module)) {
+        const PropertyMap properties = makePropertyMap(count, names, values);
+        auto manager = std::make_shared<internal::ModuleManagerShim>(managerContext, managerCallback);
+        std::shared_ptr<MessageBus> bus = makeBus();
+        const ModuleStatus status =
+            base->baseInitialize(textOrEmpty(moduleName), textOrEmpty(secondText), properties, manager, bus);
+        if (status != MODULE_STATUS_SUCCESS) {
+            UM_LOG_ERROR(kLogFile, failureFunction, failureLine,
+                         L"Failed to initialize base module. Error code %lu.", status);
+            return status;
+        }
+    }
+    return module.initialize();
+}
+
+std::uint32_t NewModule(ModuleHandle* handleAddress, const wchar_t* moduleName)
+{
+    if (handleAddress == nullptr) {
+        UM_LOG_ERROR(kLogFile, L"NewModule", 38, L"Invalid handle address.");
+        return MODULE_STATUS_INVALID_PARAMETER;
+    }
+    if (moduleName != nullptr && moduleName[0] != L'\0')
+        SetLoggerIdentity(nullptr, moduleName, nullptr, nullptr, 0);
+
+    return runInsideBarrier([&]() -> ModuleStatus {
+        Module* module = nullptr;
+        const ModuleStatus status = createModule(&module);
+        if (status != MODULE_STATUS_SUCCESS)
+            return status;
+        // The record owns the module from here; if it cannot be made, destroy the module.
+        std::unique_ptr<Module> owner(module);
+        *handleAddress = new ModuleHandleRecord{&destroyModule, owner.release()};
+        return MODULE_STATUS_SUCCESS;
+    });
+}
+
+std::uint32_t DestroyModule(ModuleHandle handle)
+{
+    if (handle == nullptr) {
+        UM_LOG_ERROR(kLogFile, L"DestroyModule", 68, L"Invalid handle.");
+        return MODULE_STATUS_INVALID_PARAMETER;
+    }
+    return runInsideBarrier([&]() -> ModuleStatus {
+        std::unique_ptr<ModuleHandleRecord> record(handle);
+        if (record->module != nullptr && record->destroy)
+            record->destroy(record->module);
+        return MODULE_STATUS_SUCCESS;
+    });
+}
+
+std::uint32_t InitializeModule(ModuleHandle handle, const wchar_t* moduleName, const wchar_t* secondText,
+                               std::uint32_t count, const wchar_t* const* names, const wchar_t* const* values,
+                               void* managerContext, ModuleManagerCallback managerCallback)
+{
+    if (!handleIsUsable(handle, L"InitializeModule", 86))
+        return MODULE_STATUS_INVALID_PARAMETER;
+    return runInsideBarrier([&]() -> ModuleStatus {
+        return initializeWithBus(*handle->module, moduleName, secondText, count, names, values, managerContext,
+                                 managerCallback, &internal::createDefaultBusClient,
+                                 L"InitializeModule::initializeBaseModule", 112);
+    });
+}
+
+std::uint32_t StartModule(ModuleHandle handle)
+{
+    if (!handleIsUsable(handle, L"StartModule", 127))
+        return MODULE_STATUS_INVALID_PARAMETER;
+    return runInsideBarrier([&] { return handle->module->start(); });
+}
+
+std::uint32_t StopModule(ModuleHandle handle)
+{
+    if (!handleIsUsable(handle, L"StopModule", 141))
+        return MODULE_STATUS_INVALID_PARAMETER;
+    return runInsideBarrier([&] { return handle->module->stop(); });
+}
+
+std::uint32_t UninitializeModule(ModuleHandle handle)
+{
+    if (!handleIsUsable(handle, L"UninitializeModule", 155))
+        return MODULE_STATUS_INVALID_PARAMETER;
+    return runInsideBarrier([&] { return handle->module->uninitialize(); });
+}
+
+std::uint32_t DirectMessage(ModuleHandle handle, const void* header, const wchar_t* name, const wchar_t* sender,
+                            const wchar_t* payload)
+{
+    if (!handleIsUsable(handle, L"DirectMessage", 170))
+        return MODULE_STATUS_INVALID_PARAMETER;
+    return runInsideBarrier([&]() -> ModuleStatus {
+        auto* base = dynamic_cast<BaseModule*>(handle->module);
+        if (base == nullptr)
+            return MODULE_STATUS_SUCCESS;
+        return internal::deliverDirectMessage(*base, header, name, sender, payload);
+    });
+}
+
+std::uint32_t InitializeModuleV2(ModuleHandle handle, const wchar_t* moduleName, const wchar_t* secondText,
+                                 std::uint32_t count, const wchar_t* const* names, const wchar_t* const* values,
+                                 void* managerContext, ModuleManagerCallback managerCallback, void* busHandle,
+                                 const MessageBusFunctions* busFunctions)
+{
+    if (!handleIsUsable(handle, L"InitializeModuleV2", 192))
+        return MODULE_STATUS_INVALID_PARAMETER;
+    return runInsideBarrier([&]() -> ModuleStatus {
+        return initializeWithBus(
+            *handle->module, moduleName, secondText, count, names, values, managerContext, managerCallback,
+            [&] { return internal::createHostBusClient(busHandle, busFunctions); },
+            L"InitializeModuleV2::initializeBaseModule", 218);
+    });
+}
+
+constexpr ModuleEntryTable kEntryTable = {
+    &NewModule,         &DestroyModule, &InitializeModule,   &StartModule,
+    &StopModule,        &UninitializeModule, &DirectMessage, &InitializeModuleV2,
+};
+
+} // namespace
+
+const ModuleEntryTable& moduleEntryTable()
+{
+    return kEntryTable;
+}
+
+} // namespace Orvik
+
+extern "C" {
+
+const Orvik::ModuleEntryTable* CreateObject()
+{
+    return &Orvik::moduleEntryTable();
+}
+
+void ReleaseObject() {}
+
+std::uint32_t GetVersionNum()
+{
+    return Orvik::kModuleVersionNumber;
+}
+
+const char* GetVersionStr()
+{
+    return Orvik::kModuleVersionText;
+}
+
+} // extern "C"

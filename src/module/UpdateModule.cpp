@@ -1,0 +1,47 @@
+#include "module/UpdateModule.h"
+
+#include "Logging/Logger.h"
+#include "ioc/IOCContainer.h"
+#include "settings/SettingsManager.h"
+#include "update/UpdateModuleImp.h"
+
+#include <new>
+
+namespace Orvik {
+namespace {
+constexpr wchar_t kLogFile[] = L"UpdateModule";
+
+// The settings client joins the module with the settings service; until then
+// the module has none.
+std::shared_ptr<SettingsManager> obtainSettingsClient()
+{
+    return nullptr;
+}
+} // namespace
+
+ModuleStatus createModule(Module** module)
+{
+    constexpr wchar_t kFunction[] = L"Orvik::createModule";
+    if (module == nullptr) {
+        UM_LOG_ERROR(kLogFile, kFunction, 66, L"Invalid input");
+        return MODULE_STATUS_INVALID_PARAMETER;
+    }
+    auto container = std::make_shared<Basalt::IOCContainer>();
+    container->registerInstance<SettingsManager>(Basalt::defaultRegistrationName(), obtainSettingsClient());
+
+    *module = new (std::nothrow) UpdateModuleImp(container);
+    if (*module == nullptr) {
+        UM_LOG_ERROR(kLogFile, kFunction, 82, L"Module creation failed");
+        return MODULE_STATUS_UNSUCCESSFUL;
+    }
+    UM_LOG(LOG_LEVEL_NORMAL, kLogFile, kFunction, 86, L"Module creation succeeded");
+    return MODULE_STATUS_SUCCESS;
+}
+
+void destroyModule(Module* module)
+{
+    UM_LOG(LOG_LEVEL_NORMAL, kLogFile, L"Orvik::destroyModule", 92, L"Module destruction succeeded");
+    delete module;
+}
+
+} // namespace Orvik
