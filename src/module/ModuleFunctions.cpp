@@ -31,19 +31,6 @@ bool handleIsUsable(ModuleHandle handle, const wchar_t* entryName, int line)
     return false;
 }
 
-PropertyMap makePropertyMap(std::uint32_t count, const wchar_t* const* names, const wchar_t* const* values)
-{
-    PropertyMap properties;
-    if (names == nullptr || values == nullptr)
-        return properties;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        // emplace keeps the first value of a repeated name.
-        if (names[i] != nullptr)
-            properties.emplace(names[i], values[i] != nullptr ? values[i] : L"");
-    }
-    return properties;
-}
-
 std::wstring textOrEmpty(const wchar_t* text)
 {
     return text != nullptr ? std::wstring(text) : std::wstring();
@@ -57,7 +44,7 @@ ModuleStatus initializeWithBus(Module& module, const wchar_t* moduleName, const 
                                const wchar_t* failureFunction, int failureLine)
 {
     if (auto* base = dynamic_cast<BaseModule*>(&module)) {
-        const PropertyMap properties = makePropertyMap(count, names, values);
+        const PropertyMap properties = internal::makePropertyMap(count, names, values);
         auto manager = std::make_shared<internal::ModuleManagerShim>(managerContext, managerCallback);
         std::shared_ptr<MessageBus> bus = makeBus();
         const ModuleStatus status =
@@ -174,6 +161,23 @@ constexpr ModuleEntryTable kEntryTable = {
 };
 
 } // namespace
+
+namespace internal {
+
+PropertyMap makePropertyMap(std::uint32_t count, const wchar_t* const* names, const wchar_t* const* values)
+{
+    PropertyMap properties;
+    if (names == nullptr || values == nullptr)
+        return properties;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        // emplace keeps the first value of a repeated name.
+        if (names[i] != nullptr)
+            properties.emplace(names[i], values[i] != nullptr ? values[i] : L"");
+    }
+    return properties;
+}
+
+} // namespace internal
 
 const ModuleEntryTable& moduleEntryTable()
 {

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <unordered_map>
 
 namespace Orvik {
 
@@ -50,6 +52,12 @@ struct ModuleEntryTable {
 static_assert(sizeof(ModuleEntryTable) == 8 * sizeof(void*), "the host indexes eight pointer slots");
 
 const ModuleEntryTable& moduleEntryTable();
+
+namespace internal {
+// The host's property arrays as a map; a repeated name keeps its first value.
+std::unordered_map<std::wstring, std::wstring> makePropertyMap(std::uint32_t count, const wchar_t* const* names,
+                                                               const wchar_t* const* values);
+} // namespace internal
 
 constexpr std::uint32_t kModuleVersionNumber = 2001000;
 constexpr char kModuleVersionText[] = "2.1.0";
