@@ -12,7 +12,7 @@ case "$action" in
 setup)
     mkdir -p "$WINEPREFIX"
     # A persistent server makes each test program start in a fraction of a second.
-    wineserver -p 2>/dev/null || true
+    wineserver -p >/dev/null 2>&1 </dev/null || true
     if [ ! -f "$WINEPREFIX/.um-ready" ]; then
         wineboot -i >/dev/null 2>&1
         # Never show a crash dialog; a crashing test must fail at once.
@@ -21,10 +21,10 @@ setup)
         wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
         touch "$WINEPREFIX/.um-ready"
     fi
-    wineserver -p 2>/dev/null || true
+    wineserver -p >/dev/null 2>&1 </dev/null || true
     ;;
 stop)
-    wineserver -k 2>/dev/null || true
+    wineserver -k >/dev/null 2>&1 || true
     ;;
 *)
     echo "usage: $0 setup|stop <build-dir>" >&2; exit 2 ;;
