@@ -68,7 +68,7 @@ public:
     bool operator()(JsonDocument& doc)
     {
         DepthLimitedHandler handler(doc);
-        rapidjson::GenericReader<JsonEncoding, JsonEncoding> reader;
+        rapidjson::GenericReader<JsonEncoding, JsonEncoding, JsonHeapAllocator> reader;
         succeeded_ = !reader.Parse<rapidjson::kParseDefaultFlags>(in_, handler).IsError() &&
                      (requiredEnd_ == kAnyEnd || in_.Tell() == requiredEnd_);
         return succeeded_;
@@ -118,9 +118,9 @@ bool parseJsonFile(JsonDocument& doc, std::FILE* file)
 
 std::wstring writeJsonText(const JsonValue& value)
 {
-    rapidjson::GenericStringBuffer<JsonEncoding> buffer;
-    rapidjson::Writer<rapidjson::GenericStringBuffer<JsonEncoding>, JsonEncoding, JsonEncoding>
-        writer(buffer);
+    using Buffer = rapidjson::GenericStringBuffer<JsonEncoding, JsonHeapAllocator>;
+    Buffer buffer;
+    rapidjson::Writer<Buffer, JsonEncoding, JsonEncoding, JsonHeapAllocator> writer(buffer);
     value.Accept(writer);
     const wchar_t* text = buffer.GetString();
     return std::wstring(text, buffer.GetSize() / sizeof(wchar_t));
@@ -136,7 +136,7 @@ void writeJsonFile(const JsonValue& value, std::FILE* file)
     // The writer emits the same code units as writeJsonText; the stream only
     // lays them out as little-endian bytes, so no string is re-decoded here.
     // The writer flushes the stream when the root value is complete.
-    rapidjson::Writer<Utf16LeOut, JsonEncoding, JsonEncoding> writer(out);
+    rapidjson::Writer<Utf16LeOut, JsonEncoding, JsonEncoding, JsonHeapAllocator> writer(out);
     value.Accept(writer);
 }
 

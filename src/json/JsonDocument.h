@@ -6,14 +6,50 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <string>
 
 namespace Orvik {
 namespace internal {
 
+// RapidJSON's C runtime allocator, except that running out of memory throws
+// std::bad_alloc: RapidJSON itself does not check for a null block and would
+// write through it.
+class JsonHeapAllocator {
+public:
+    static const bool kNeedFree = true;
+
+    void* Malloc(std::size_t size)
+    {
+        if (size == 0)
+            return nullptr;
+        void* block = std::malloc(size);
+        if (!block)
+            throw std::bad_alloc();
+        return block;
+    }
+
+    void* Realloc(void* original, std::size_t /*originalSize*/, std::size_t newSize)
+    {
+        if (newSize == 0) {
+            std::free(original);
+            return nullptr;
+        }
+        void* block = std::realloc(original, newSize);
+        if (!block)
+            throw std::bad_alloc();
+        return block;
+    }
+
+    static void Free(void* block) { std::free(block); }
+};
+
 using JsonEncoding = rapidjson::UTF16<wchar_t>;
-// Every value of a document lives in the document's memory pool.
-using JsonDocument = rapidjson::GenericDocument<JsonEncoding, rapidjson::MemoryPoolAllocator<>>;
+// Every value of a document lives in the document's memory pool; the parse
+// stacks come from the heap directly.
+using JsonDocument = rapidjson::GenericDocument<
+    JsonEncoding, rapidjson::MemoryPoolAllocator<JsonHeapAllocator>, JsonHeapAllocator>;
 using JsonValue = JsonDocument::ValueType;
 using JsonAllocator = JsonDocument::AllocatorType;
 

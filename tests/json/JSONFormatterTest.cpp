@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -203,6 +205,18 @@ TEST(JSONFormatter, SetMemberTakesValuesFromItsOwnPool)
     value.PushBack(JSONFormatter::Value(true), f.allocator());
     f.setMember(name, value);
     EXPECT_EQ(f.toString(), L"{\"b\":2,\"a\":[true]}");
+}
+
+} // namespace
+
+namespace {
+
+TEST(JSONFormatter, ExhaustedMemoryThrowsInsteadOfHandingOutNull)
+{
+    JSONFormatter f;
+    EXPECT_THROW(f.allocator().Malloc(std::size_t(1) << 62), std::bad_alloc);
+    f.setInt(L"still", 1);
+    EXPECT_EQ(f.toString(), L"{\"still\":1}");
 }
 
 } // namespace

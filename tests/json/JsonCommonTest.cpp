@@ -175,22 +175,22 @@ TYPED_TEST(JsonCommon, EscapedZeroCodeUnitsSurviveParsing)
 
 TYPED_TEST(JsonCommon, EscapesAndSurrogatePairsRoundTrip)
 {
-    const std::wstring special = L"q\"b\\s/n\nt\tr\rf\fb\bc\x01\x1f";
+    const std::wstring controls = L"q\"b\\s/n\nt\tr\rf\fb\bc\x01\x1f";
     const std::wstring smiley = L"\xD83D\xDE00";
     const std::wstring text = L"\x00E9\x4E2D" + smiley + L"z";
 
     TypeParam json;
-    json.setString(L"special", special);
+    json.setString(L"controls", controls);
     json.setString(L"text", text);
     EXPECT_EQ(json.toString(),
-              L"{\"special\":\"q\\\"b\\\\s/n\\nt\\tr\\rf\\fb\\bc\\u0001\\u001F\","
+              L"{\"controls\":\"q\\\"b\\\\s/n\\nt\\tr\\rf\\fb\\bc\\u0001\\u001F\","
               L"\"text\":\"\x00E9\x4E2D\xD83D\xDE00z\"}");
 
     TypeParam back;
     ASSERT_TRUE(back.parse(json.toString()));
     std::wstring got;
-    ASSERT_TRUE(back.getString(L"special", got));
-    EXPECT_EQ(got, special);
+    ASSERT_TRUE(back.getString(L"controls", got));
+    EXPECT_EQ(got, controls);
     ASSERT_TRUE(back.getString(L"text", got));
     EXPECT_EQ(got, text);
 

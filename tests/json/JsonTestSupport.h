@@ -96,22 +96,26 @@ inline std::wstring nestedObjects(std::size_t depth)
     return repeat(L"{\"a\":", depth - 1) + L"{}" + std::wstring(depth - 1, L'}');
 }
 
-// Runs work on a thread whose stack reservation is `stackBytes`; a stack
-// overflow there ends the whole test program.
+// Runs work on a thread whose stack reservation is `stackBytes`. True when the
+// work ran to its end; a thread ended by a stack overflow gives false (or
+// takes the whole test program down).
 template <typename Work>
 bool runOnSmallStack(Work& work, SIZE_T stackBytes)
 {
+    constexpr DWORD kFinished = 0x600D;
     auto entry = [](LPVOID param) -> DWORD {
         (*static_cast<Work*>(param))();
-        return 0;
+        return kFinished;
     };
     HANDLE thread = CreateThread(nullptr, stackBytes, entry, &work,
                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (!thread)
         return false;
-    WaitForSingleObject(thread, INFINITE);
+    DWORD exitCode = 0;
+    const bool ended = WaitForSingleObject(thread, 60000) == WAIT_OBJECT_0 &&
+                       GetExitCodeThread(thread, &exitCode);
     CloseHandle(thread);
-    return true;
+    return ended && exitCode == kFinished;
 }
 
 } // namespace jsontest
