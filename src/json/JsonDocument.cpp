@@ -18,8 +18,8 @@ using rapidjson::SizeType;
 
 // Hands the reader's events to the document unchanged, except that opening a
 // container deeper than the bound ends the parse. The reader checks the
-// handler's answer before it recurses into the container, so its recursion
-// (and the document's later copies and writes) never go deeper than the bound.
+// handler's answer before it recurses into the container, so neither its
+// recursion nor the later copies and writes of the result go much deeper.
 class DepthLimitedHandler {
 public:
     explicit DepthLimitedHandler(JsonDocument& doc) : doc_(doc) {}
