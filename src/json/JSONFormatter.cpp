@@ -1,0 +1,283 @@
+#include "json/JSONFormatter.h"
+
+namespace Orvik {
+
+using internal::JsonValue;
+
+JSONFormatter::JSONFormatter()
+{
+    document_.SetObject();
+}
+
+JSONFormatter::JSONFormatter(const JSONFormatter& other)
+{
+    assignRoot(other.document_);
+}
+
+JSONFormatter& JSONFormatter::operator=(const JSONFormatter& other)
+{
+    if (this != &other)
+        assignRoot(other.document_);
+    return *this;
+}
+
+JSONFormatter::~JSONFormatter() = default;
+
+bool JSONFormatter::parse(const std::wstring& text)
+{
+    document_.SetNull();
+    return internal::parseJsonText(document_, text.c_str(), text.size()) && document_.IsObject();
+}
+
+std::wstring JSONFormatter::toString() const
+{
+    return internal::writeJsonText(document_);
+}
+
+bool JSONFormatter::getString(const std::wstring& name, std::wstring& value) const
+{
+    const Value* member = findMember(name);
+    if (!member || !member->IsString())
+        return false;
+    value.assign(member->GetString(), member->GetStringLength());
+    return true;
+}
+
+bool JSONFormatter::getBool(const std::wstring& name, bool& value) const
+{
+    const Value* member = findMember(name);
+    if (!member || !member->IsBool())
+        return false;
+    value = member->GetBool();
+    return true;
+}
+
+bool JSONFormatter::getInt(const std::wstring& name, std::int32_t& value) const
+{
+    const Value* member = findMember(name);
+    if (!member || !member->IsInt())
+        return false;
+    value = member->GetInt();
+    return true;
+}
+
+bool JSONFormatter::getUInt(const std::wstring& name, std::uint32_t& value) const
+{
+    const Value* member = findMember(name);
+    if (!member || !member->IsUint())
+        return false;
+    value = member->GetUint();
+    return true;
+}
+
+bool JSONFormatter::getInt64(const std::wstring& name, std::int64_t& value) const
+{
+    const Value* member = findMember(name);
+    if (!member || !member->IsInt64())
+        return false;
+    value = member->GetInt64();
+    return true;
+}
+
+bool JSONFormatter::getUInt64(const std::wstring& name, std::uint64_t& value) const
+{
+    const Value* member = findMember(name);
+    if (!member || !member->IsUint64())
+        return false;
+    value = member->GetUint64();
+    return true;
+}
+
+bool JSONFormatter::getDouble(const std::wstring& name, double& value) const
+{
+    const Value* member = findMember(name);
+    if (!member || !member->IsDouble())
+        return false;
+    value = member->GetDouble();
+    return true;
+}
+
+bool JSONFormatter::getStringArray(const std::wstring& name, std::vector<std::wstring>& values) const
+{
+    if (!document_.IsObject())
+        return false;
+    const Value* member = findMember(name);
+    if (!member)
+        return true;
+    if (!member->IsArray())
+        return false;
+    for (const Value& element : member->GetArray()) {
+        if (!element.IsString())
+            return false;
+        values.emplace_back(element.GetString(), element.GetStringLength());
+    }
+    return true;
+}
+
+bool JSONFormatter::getObject(const std::wstring& name, JSONFormatter& value) const
+{
+    const Value* member = findMember(name);
+    if (!member || !member->IsObject())
+        return false;
+    value.assignRoot(*member);
+    return true;
+}
+
+bool JSONFormatter::getObjectArray(const std::wstring& name, std::vector<JSONFormatter>& values) const
+{
+    if (!document_.IsObject())
+        return false;
+    const Value* member = findMember(name);
+    if (!member)
+        return true;
+    if (!member->IsArray())
+        return false;
+    for (const Value& element : member->GetArray()) {
+        if (!element.IsObject())
+            return false;
+        JSONFormatter item;
+        item.assignRoot(element);
+        values.push_back(item);
+    }
+    return true;
+}
+
+void JSONFormatter::setString(const std::wstring& name, const std::wstring& value)
+{
+    // The full length is copied, embedded zero code units included.
+    Value v(value.data(), static_cast<rapidjson::SizeType>(value.size()), allocator());
+    setValue(name, v);
+}
+
+void JSONFormatter::setBool(const std::wstring& name, bool value)
+{
+    Value v(value);
+    setValue(name, v);
+}
+
+void JSONFormatter::setInt(const std::wstring& name, std::int32_t value)
+{
+    Value v(value);
+    setValue(name, v);
+}
+
+void JSONFormatter::setUInt(const std::wstring& name, std::uint32_t value)
+{
+    Value v(value);
+    setValue(name, v);
+}
+
+void JSONFormatter::setInt64(const std::wstring& name, std::int64_t value)
+{
+    Value v(value);
+    setValue(name, v);
+}
+
+void JSONFormatter::setUInt64(const std::wstring& name, std::uint64_t value)
+{
+    Value v(value);
+    setValue(name, v);
+}
+
+void JSONFormatter::setDouble(const std::wstring& name, double value)
+{
+    Value v(value);
+    setValue(name, v);
+}
+
+void JSONFormatter::setStringArray(const std::wstring& name, const std::vector<std::wstring>& values)
+{
+    Allocator& a = allocator();
+    Value array(rapidjson::kArrayType);
+    array.Reserve(static_cast<rapidjson::SizeType>(values.size()), a);
+    for (const std::wstring& s : values)
+        array.PushBack(Value(s.data(), static_cast<rapidjson::SizeType>(s.size()), a), a);
+    setValue(name, array);
+}
+
+void JSONFormatter::appendString(const std::wstring& name, const std::wstring& value)
+{
+    Value* array = arrayMember(name);
+    if (!array)
+        return;
+    Allocator& a = allocator();
+    array->PushBack(Value(value.data(), static_cast<rapidjson::SizeType>(value.size()), a), a);
+}
+
+void JSONFormatter::setObject(const std::wstring& name, const JSONFormatter& value)
+{
+    // Copied before anything changes, so a formatter may be set into itself.
+    Value copy(value.document_, allocator());
+    setValue(name, copy);
+}
+
+void JSONFormatter::setObjectArray(const std::wstring& name, const std::vector<JSONFormatter>& values)
+{
+    Allocator& a = allocator();
+    Value array(rapidjson::kArrayType);
+    array.Reserve(static_cast<rapidjson::SizeType>(values.size()), a);
+    for (const JSONFormatter& f : values)
+        array.PushBack(Value(f.document_, a), a);
+    setValue(name, array);
+}
+
+void JSONFormatter::appendObject(const std::wstring& name, const JSONFormatter& value)
+{
+    Value copy(value.document_, allocator());
+    Value* array = arrayMember(name);
+    if (array)
+        array->PushBack(copy, allocator());
+}
+
+void JSONFormatter::setMember(Value& name, Value& value)
+{
+    if (!document_.IsObject() || !name.IsString())
+        return;
+    internal::replaceOrAddMember(document_, name, value, allocator());
+}
+
+JSONFormatter::Allocator& JSONFormatter::allocator()
+{
+    return document_.GetAllocator();
+}
+
+const JsonValue* JSONFormatter::findMember(const std::wstring& name) const
+{
+    if (!document_.IsObject())
+        return nullptr;
+    auto it = internal::findMember(document_, name.data(), name.size());
+    return it != document_.MemberEnd() ? &it->value : nullptr;
+}
+
+JsonValue JSONFormatter::copyName(const std::wstring& name)
+{
+    return Value(name.data(), static_cast<rapidjson::SizeType>(name.size()), allocator());
+}
+
+JsonValue* JSONFormatter::arrayMember(const std::wstring& name)
+{
+    if (!document_.IsObject())
+        return nullptr;
+    auto it = internal::findMember(document_, name.data(), name.size());
+    if (it == document_.MemberEnd()) {
+        document_.AddMember(copyName(name), Value(rapidjson::kArrayType), allocator());
+        return &(document_.MemberEnd() - 1)->value;
+    }
+    return it->value.IsArray() ? &it->value : nullptr;
+}
+
+void JSONFormatter::setValue(const std::wstring& name, Value& value)
+{
+    if (!document_.IsObject())
+        return;
+    Value copiedName = copyName(name);
+    setMember(copiedName, value);
+}
+
+void JSONFormatter::assignRoot(const Value& source)
+{
+    Value copy(source, allocator());
+    internal::replaceRoot(document_, copy);
+}
+
+} // namespace Orvik
