@@ -14,4 +14,5 @@ cmake --build "$build" --target demo_bundle
 trap '"$root/scripts/wine-prefix.sh" stop "$build"' EXIT
 # shellcheck source=wine-env.sh
 . "$root/scripts/wine-env.sh" "$build"
-wine "$build/sandbox/SandboxHost.exe" "$build/UpdateModule.dll"
+# Z: is the whole Unix file system under Wine.
+wine "$build/sandbox/SandboxHost.exe" "Z:$build/UpdateModule.dll"
