@@ -1,0 +1,29 @@
+#pragma once
+// The two entry points the module gives the bus service, and what they lead to.
+
+#include "message/MessageBus.h"
+#include "message/MessageBusFunctions.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace Orvik {
+
+// What a request's context points at: the bus client's reply handler.
+using ReplyHandler = std::function<ModuleStatus(std::uint64_t replyIndex, const MessagePtr& reply, ModuleStatus status)>;
+
+namespace internal {
+
+// Context: the subscription's MessageCallback. Builds the message, calls the
+// callback and returns its status; any exception becomes 0x8000000F.
+std::uint32_t messageCallbackEntry(void* context, const MessageHeader* header, const wchar_t* name,
+                                   const wchar_t* sender, const wchar_t* payload) noexcept;
+
+// Context: the client's ReplyHandler. Builds the reply message (status 0 only)
+// and hands it on; any exception becomes 0x8000000F.
+std::uint32_t replyCallbackEntry(void* context, std::uint64_t replyIndex, const MessageHeader* header,
+                                 const wchar_t* name, const wchar_t* sender, const wchar_t* payload,
+                                 std::uint32_t status) noexcept;
+
+} // namespace internal
+} // namespace Orvik
