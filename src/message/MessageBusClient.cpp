@@ -1,0 +1,358 @@
+#include "message/MessageBusClient.h"
+
+#include "Logging/Logger.h"
+#include "message/DefaultMessageBusShim.h"
+#include "message/Message.h"
+#include "message/Reply.h"
+#include "message/ReplyImpl.h"
+#include "module/ModuleException.h"
+
+#include <system_error>
+
+namespace Orvik {
+namespace {
+constexpr wchar_t kLogFile[] = L"MessageBusClient";
+constexpr wchar_t kConstructor[] = L"Orvik::MessageBusClient::MessageBusClient";
+
+std::exception_ptr replyFailure(std::errc condition)
+{
+    return std::make_exception_ptr(std::system_error(std::make_error_code(condition)));
+}
+} // namespace
+
+MessageBusClient::MessageBusClient() : MessageBusClient(internal::createDefaultMessageBusShim(), nullptr) {}
+
+MessageBusClient::MessageBusClient(std::shared_ptr<MessageBusShim> shim, std::shared_ptr<ProcessAPI> processApi)
+    : shim_(std::move(shim)), processApi_(processApi ? std::move(processApi) : std::make_shared<ProcessAPI>())
+{
+    if (!shim_) {
+        UM_LOG_ERROR(kLogFile, kConstructor, __LINE__, L"Invalid message bus shim. Throwing ModuleException.");
+        throw ModuleException("Invalid message bus shim");
+    }
+    replyHandler_ = [this](std::uint64_t replyIndex, const MessagePtr& reply, ModuleStatus status) {
+        return replyCallback(replyIndex, reply, status);
+    };
+    determineSessionId();
+}
+
+MessageBusClient::~MessageBusClient()
+{
+    try {
+        // Take the table out under the lock, then drop the subscriptions without
+        // it: the service waits for callbacks in flight, and those may need the lock.
+        SubscriptionTable table;
+        {
+            std::lock_guard<std::mutex> guard(subscriptionLock_);
+            table.swap(subscriptions_);
+        }
+        for (const auto& entry : table)
+            unsubscribeRecord(entry.second);
+        shim_->cancelRequests();
+    } catch (...) {
+    }
+}
+
+void MessageBusClient::determineSessionId()
+{
+    const DWORD processId = processApi_->GetCurrentProcessId();
+    DWORD session = 0;
+    if (processApi_->ProcessIdToSessionId(processId, &session)) {
+        UM_LOG(LOG_LEVEL_NORMAL, kLogFile, kConstructor, __LINE__, L"Found session id %ld for process %ld", session,
+               processId);
+        sessionId_ = session;
+    } else {
+        UM_LOG_ERROR(kLogFile, kConstructor, __LINE__, L"Failed to get the session id for process %ld - defaulting to %ld",
+                     processId, 0UL);
+        sessionId_ = 0;
+    }
+}
+
+// ---- publish and request ------------------------------------------------------
+
+ModuleStatus MessageBusClient::publish(const MessagePtr& message)
+{
+    return internalPublish(message, false);
+}
+
+ModuleStatus MessageBusClient::publishEx(const MessagePtr& message)
+{
+    return internalPublish(message, true);
+}
+
+ModuleStatus MessageBusClient::requestAsync(const MessagePtr& message, const ReplyCallback& callback,
+                                            const TimeLimit& timeLimit)
+{
+    return internalRequest(message, nullptr, &callback, timeLimit, false);
+}
+
+ModuleStatus MessageBusClient::request(const MessagePtr& message, ReplyPtr& reply, const TimeLimit& timeLimit)
+{
+    return internalRequest(message, &reply, nullptr, timeLimit, false);
+}
+
+ModuleStatus MessageBusClient::requestAsyncEx(const MessagePtr& message, const ReplyCallback& callback,
+                                              const TimeLimit& timeLimit)
+{
+    return internalRequest(message, nullptr, &callback, timeLimit, true);
+}
+
+ModuleStatus MessageBusClient::requestEx(const MessagePtr& message, ReplyPtr& reply, const TimeLimit& timeLimit)
+{
+    return internalRequest(message, &reply, nullptr, timeLimit, true);
+}
+
+ModuleStatus MessageBusClient::internalPublish(const MessagePtr& message, bool extended)
+{
+    if (!message)
+        return MODULE_STATUS_INVALID_PARAMETER;
+    MessageHeader& header = *message->getHeader();
+    // A reply goes to its requester only; ordinary subscribers get a plain copy.
+    const bool copyDue = testFlag(header, kMessageFlagReply) && !testFlag(header, kMessageFlagNoReplyCopy) &&
+                         !testFlag(header, kMessageFlagReplyCopied);
+    if (copyDue)
+        setFlag(header, kMessageFlagReplyCopied);
+
+    const ModuleStatus status = shim_->publish(message, extended);
+    if (status != MODULE_STATUS_SUCCESS) {
+        UM_LOG_ERROR(kLogFile, L"Orvik::MessageBusClient::internalPublish", __LINE__,
+                     L"Failed to publish message. Error code %lu.", status);
+        return status;
+    }
+    if (copyDue) {
+        clearFlag(header, kMessageFlagReply);
+        clearReplyRouting(header);
+        const ModuleStatus copyStatus = shim_->publish(message, extended);
+        if (copyStatus != MODULE_STATUS_SUCCESS)
+            UM_LOG(LOG_LEVEL_WARNING, kLogFile, L"Orvik::MessageBusClient::internalPublish", __LINE__,
+                   L"Failed to publish non-reply copy of the message. Error code %lu.", copyStatus);
+    }
+    return MODULE_STATUS_SUCCESS;
+}
+
+ModuleStatus MessageBusClient::internalRequest(const MessagePtr& message, ReplyPtr* reply,
+                                               const ReplyCallback* completion, const TimeLimit& timeLimit,
+                                               bool extended)
+{
+    constexpr wchar_t kFunction[] = L"Orvik::MessageBusClient::internalRequest";
+    std::uint64_t replyIndex = 0;
+    std::future<MessagePtr> future;
+    {
+        std::lock_guard<std::mutex> guard(replyLock_);
+        replyIndex = nextReplyIndex_++;
+        PendingReply record;
+        if (completion != nullptr) {
+            auto recordFuture = std::make_shared<std::future<MessagePtr>>(record.promise.get_future());
+            ReplyCallback callback = *completion;
+            record.completion = [recordFuture, callback]() {
+                auto settled = std::make_shared<ReplyImpl>(std::move(*recordFuture));
+                settled->wait();  // the promise is settled already: returns at once
+                callback(settled);
+            };
+        }
+        auto inserted = pendingReplies_.emplace(replyIndex, std::move(record));
+        if (!inserted.second) {
+            UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Unable to create reply promise. Returning.");
+            return MODULE_STATUS_UNSUCCESSFUL;
+        }
+        if (completion == nullptr)
+            future = inserted.first->second.promise.get_future();
+    }
+
+    // Outside the lock: the reply may arrive before this call returns.
+    const ModuleStatus status = shim_->request(message, replyIndex, &replyHandler_, timeLimit.count(), extended);
+    if (status != MODULE_STATUS_SUCCESS) {
+        std::lock_guard<std::mutex> guard(replyLock_);
+        pendingReplies_.erase(replyIndex);
+        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Failed to make request. Error code %lu.", status);
+        return status;
+    }
+    if (reply != nullptr)
+        *reply = std::make_shared<ReplyImpl>(std::move(future));
+    return MODULE_STATUS_SUCCESS;
+}
+
+ModuleStatus MessageBusClient::replyCallback(std::uint64_t replyIndex, const MessagePtr& reply, ModuleStatus status)
+{
+    std::lock_guard<std::mutex> guard(replyLock_);
+    auto found = pendingReplies_.find(replyIndex);
+    if (found == pendingReplies_.end()) {
+        UM_LOG(LOG_LEVEL_WARNING, kLogFile, L"Orvik::MessageBusClient::replyCallback", __LINE__,
+               L"Reply index not found. Returning");
+        return MODULE_STATUS_NOT_FOUND;
+    }
+    PendingReply& record = found->second;
+    ModuleStatus result = MODULE_STATUS_SUCCESS;
+    try {
+        if (status == MODULE_STATUS_TIMEOUT)
+            record.promise.set_exception(replyFailure(std::errc::operation_canceled));
+        else if (status != MODULE_STATUS_SUCCESS)
+            record.promise.set_exception(replyFailure(std::errc::no_message_available));
+        else
+            record.promise.set_value(reply);
+        // A requestAsync completion runs here, under the reply lock.
+        if (record.completion)
+            record.completion();
+    } catch (...) {
+        result = MODULE_STATUS_UNKNOWN_EXCEPTION;
+    }
+    pendingReplies_.erase(found);
+    return result;
+}
+
+// ---- subscriptions ------------------------------------------------------------
+
+MessageCallback MessageBusClient::sameSessionOnly(const MessageCallback& callback) const
+{
+    if (sessionId_ == 0)
+        return callback;
+    const std::uint32_t ownSession = sessionId_;
+    return [ownSession, callback](const MessagePtr& message) -> ModuleStatus {
+        if (message) {
+            const MessageHeader& header = *message->getHeader();
+            if (header.version == kMessageHeaderVersion2 && header.sessionId != 0 && header.sessionId != ownSession)
+                return MODULE_STATUS_SUCCESS;
+        }
+        return callback(message);
+    };
+}
+
+ModuleStatus MessageBusClient::subscribe(const std::wstring& name, const std::wstring& alias,
+                                         const MessageCallback& callback)
+{
+    std::lock_guard<std::mutex> guard(subscriptionLock_);
+    std::vector<SubscriptionEntry>& entries = subscriptions_[alias].subscriptions;
+    entries.push_back({0, name, std::make_shared<MessageCallback>(callback)});
+    std::uint32_t id = 0;
+    try {
+        id = shim_->subscribe(name, entries.back().callback.get());
+    } catch (...) {
+        entries.pop_back();
+        throw;
+    }
+    if (id != 0) {
+        entries.back().id = id;
+        return MODULE_STATUS_SUCCESS;
+    }
+    UM_LOG_ERROR(kLogFile, L"Orvik::MessageBusClient::subscribe", __LINE__,
+                 L"Failed to subscribe. Alias: %ls Message name: %ls", alias.c_str(), name.c_str());
+    entries.pop_back();
+    return MODULE_STATUS_UNSUCCESSFUL;
+}
+
+ModuleStatus MessageBusClient::subscribe(const std::wstring& name, const MessageCallback& callback)
+{
+    return subscribe(name, name, callback);
+}
+
+ModuleStatus MessageBusClient::subscribeSameSession(const std::wstring& name, const std::wstring& alias,
+                                                    const MessageCallback& callback)
+{
+    return subscribe(name, alias, sameSessionOnly(callback));
+}
+
+ModuleStatus MessageBusClient::subscribeSameSession(const std::wstring& name, const MessageCallback& callback)
+{
+    return subscribeSameSession(name, name, callback);
+}
+
+ModuleStatus MessageBusClient::subscribeFilter(const std::wstring& pattern, const std::wstring& alias,
+                                               const MessageCallback& callback)
+{
+    constexpr wchar_t kFunction[] = L"Orvik::MessageBusClient::subscribeFilter";
+    std::wregex compiled;
+    try {
+        compiled.assign(pattern, std::regex_constants::ECMAScript | std::regex_constants::nosubs |
+                                     std::regex_constants::optimize);
+    } catch (const std::regex_error& error) {
+        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"subscribeFilter failed. Regex error with regex \"%ls\" [caught: %hs]",
+                     pattern.c_str(), error.what());
+        return MODULE_STATUS_INVALID_PARAMETER;
+    }
+
+    std::lock_guard<std::mutex> guard(subscriptionLock_);
+    std::vector<FilterEntry>& entries = subscriptions_[alias].filters;
+    entries.push_back({0, pattern, std::move(compiled), std::make_shared<MessageCallback>(callback)});
+    std::uint32_t id = 0;
+    try {
+        id = shim_->subscribeFilter(pattern, entries.back().callback.get());
+    } catch (...) {
+        entries.pop_back();
+        throw;
+    }
+    if (id != 0) {
+        entries.back().id = id;
+        return MODULE_STATUS_SUCCESS;
+    }
+    UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Failed to subscribeFilter. Alias: %ls Message nameRegex: %ls",
+                 alias.c_str(), pattern.c_str());
+    entries.pop_back();
+    return MODULE_STATUS_UNSUCCESSFUL;
+}
+
+ModuleStatus MessageBusClient::subscribeFilter(const std::wstring& pattern, const MessageCallback& callback)
+{
+    return subscribeFilter(pattern, pattern, callback);
+}
+
+ModuleStatus MessageBusClient::subscribeFilterSameSession(const std::wstring& pattern, const std::wstring& alias,
+                                                          const MessageCallback& callback)
+{
+    return subscribeFilter(pattern, alias, sameSessionOnly(callback));
+}
+
+ModuleStatus MessageBusClient::subscribeFilterSameSession(const std::wstring& pattern,
+                                                          const MessageCallback& callback)
+{
+    return subscribeFilterSameSession(pattern, pattern, callback);
+}
+
+ModuleStatus MessageBusClient::unsubscribe(const std::wstring& alias)
+{
+    AliasRecord record;
+    {
+        std::lock_guard<std::mutex> guard(subscriptionLock_);
+        auto found = subscriptions_.find(alias);
+        if (found == subscriptions_.end()) {
+            UM_LOG(LOG_LEVEL_WARNING, kLogFile, L"Orvik::MessageBusClient::unsubscribe", __LINE__,
+                   L"Subscription not found. Alias: %ls.", alias.c_str());
+            return MODULE_STATUS_SUCCESS;
+        }
+        record = std::move(found->second);
+        subscriptions_.erase(found);
+    }
+    // Outside the lock: the service waits for this alias's callbacks in flight,
+    // and a callback may itself be subscribing on this client.
+    unsubscribeRecord(record);
+    return MODULE_STATUS_SUCCESS;  // the callbacks are freed with `record`, after the service let go
+}
+
+void MessageBusClient::unsubscribeRecord(const AliasRecord& record)
+{
+    for (const SubscriptionEntry& entry : record.subscriptions)
+        shim_->unsubscribe(entry.id);
+    for (const FilterEntry& entry : record.filters)
+        shim_->unsubscribe(entry.id);
+}
+
+ModuleStatus MessageBusClient::directDispatch(const MessagePtr& message)
+{
+    if (!message) {
+        UM_LOG_ERROR(kLogFile, L"Orvik::MessageBusClient::directDispatch", __LINE__,
+                     L"Direct message is empty. Returning.");
+        return MODULE_STATUS_INVALID_PARAMETER;
+    }
+    const std::wstring& name = message->getName();
+    std::lock_guard<std::mutex> guard(subscriptionLock_);
+    for (const auto& aliasEntry : subscriptions_) {
+        const AliasRecord& record = aliasEntry.second;
+        for (const SubscriptionEntry& entry : record.subscriptions)
+            if (entry.name == name)
+                (*entry.callback)(message);
+        for (const FilterEntry& entry : record.filters)
+            if (std::regex_match(name, entry.compiled))
+                (*entry.callback)(message);
+    }
+    return MODULE_STATUS_SUCCESS;
+}
+
+} // namespace Orvik
