@@ -22,6 +22,9 @@ setup)
         touch "$WINEPREFIX/.um-ready"
     fi
     wineserver -p >/dev/null 2>&1 </dev/null || true
+    # Bring up Wine's own services now, detached from any caller's output: started
+    # by the first test instead, they would inherit CTest's pipe and keep it open.
+    wine cmd /c exit >/dev/null 2>&1 </dev/null || true
     ;;
 stop)
     wineserver -k >/dev/null 2>&1 || true
