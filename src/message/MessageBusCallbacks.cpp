@@ -32,8 +32,9 @@ std::uint32_t messageCallbackEntry(void* context, const MessageHeader* header, c
             return MODULE_STATUS_INVALID_PARAMETER;
         }
         const MessagePtr message = buildDeliveredMessage(header, name, sender, payload);
-        const MessageCallback& callback = *static_cast<const MessageCallback*>(context);
-        return callback(message);  // an empty callback throws bad_function_call
+        auto* holder = static_cast<MessageCallbackHolder*>(context);
+        const std::shared_ptr<MessageCallbackHolder> pinned = holder->weak_from_this().lock();
+        return holder->callback(message);  // an empty callback throws bad_function_call
     } catch (...) {
         return MODULE_STATUS_UNKNOWN_EXCEPTION;
     }

@@ -6,15 +6,24 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace Orvik {
 
 // What a request's context points at: the bus client's reply handler.
 using ReplyHandler = std::function<ModuleStatus(std::uint64_t replyIndex, const MessagePtr& reply, ModuleStatus status)>;
 
+// What a subscription's context points at. Owned by the bus client's table; the
+// entry point holds it for the length of a call, so a callback that drops its
+// own subscription does not free itself while it runs.
+struct MessageCallbackHolder : std::enable_shared_from_this<MessageCallbackHolder> {
+    explicit MessageCallbackHolder(MessageCallback callbackIn) : callback(std::move(callbackIn)) {}
+    MessageCallback callback;
+};
+
 namespace internal {
 
-// Context: the subscription's MessageCallback. Builds the message, calls the
+// Context: the subscription's MessageCallbackHolder. Builds the message, calls the
 // callback and returns its status; any exception becomes 0x8000000F.
 std::uint32_t messageCallbackEntry(void* context, const MessageHeader* header, const wchar_t* name,
                                    const wchar_t* sender, const wchar_t* payload) noexcept;

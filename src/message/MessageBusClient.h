@@ -68,13 +68,13 @@ private:
     struct SubscriptionEntry {
         std::uint32_t id;
         std::wstring name;
-        std::shared_ptr<MessageCallback> callback;  // its address is the service's context
+        std::shared_ptr<MessageCallbackHolder> callback;  // its address is the service's context
     };
     struct FilterEntry {
         std::uint32_t id;
         std::wstring pattern;
         std::wregex compiled;
-        std::shared_ptr<MessageCallback> callback;
+        std::shared_ptr<MessageCallbackHolder> callback;
     };
     struct AliasRecord {
         std::vector<SubscriptionEntry> subscriptions;

@@ -410,3 +410,26 @@ TEST_F(ClientTest, UnsubscribeLetsGoOfTheLockWhileTheServiceWaitsForCallbacks)
     EXPECT_EQ(callbackInFlight.get(), 0u);
     EXPECT_TRUE(subscribedMeanwhile);
 }
+
+TEST_F(ClientTest, ACallbackThatDropsItsOwnSubscriptionLivesUntilItReturns)
+{
+    auto client = makeClient();
+    static bool captureDestroyed = false;
+    struct Sentinel {
+        ~Sentinel() { captureDestroyed = true; }
+    };
+    captureDestroyed = false;
+    auto sentinel = std::make_shared<Sentinel>();
+    bool aliveAfterUnsubscribe = false;
+    MessageBusClient* self = client.get();
+    ASSERT_EQ(client->subscribe(L"Once", L"once", [sentinel, self, &aliveAfterUnsubscribe](const MessagePtr&) {
+        self->unsubscribe(L"once");
+        aliveAfterUnsubscribe = !captureDestroyed && sentinel != nullptr;
+        return MODULE_STATUS_SUCCESS;
+    }), 0u);
+    void* context = lastContext;
+    sentinel.reset();
+    EXPECT_EQ(bustest::deliver(context, L"Once", bustest::headerWithSession(0)), 0u);
+    EXPECT_TRUE(aliveAfterUnsubscribe);
+    EXPECT_TRUE(captureDestroyed) << "freed once the call is over";
+}

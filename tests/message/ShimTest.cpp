@@ -190,13 +190,13 @@ TEST_F(ShimTest, SubscriptionsUseTheMessageEntryPointAndDestructionCancelsReques
 TEST(MessageEntryPoint, BuildsTheMessageAndReturnsTheCallbacksStatus)
 {
     MessagePtr seen;
-    MessageCallback callback = [&](const MessagePtr& message) {
+    auto callback = std::make_shared<MessageCallbackHolder>([&](const MessagePtr& message) {
         seen = message;
         return MODULE_STATUS_PARTIAL_SUCCESS;
-    };
+    });
     MessageHeader header = bustest::headerWithSession(9);
     header.flags = 0x3;
-    EXPECT_EQ(bustest::deliver(&callback, L"Name", header, L"payload"), MODULE_STATUS_PARTIAL_SUCCESS);
+    EXPECT_EQ(bustest::deliver(callback.get(), L"Name", header, L"payload"), MODULE_STATUS_PARTIAL_SUCCESS);
     ASSERT_TRUE(seen);
     EXPECT_EQ(seen->getName(), L"Name");
     EXPECT_EQ(seen->getSender(), L"Peer");
@@ -205,15 +205,15 @@ TEST(MessageEntryPoint, BuildsTheMessageAndReturnsTheCallbacksStatus)
     EXPECT_EQ(seen->getHeader()->sessionId, 9u);
 
     seen.reset();
-    EXPECT_EQ(internal::messageCallbackEntry(&callback, nullptr, L"N", L"S", L"P"), MODULE_STATUS_PARTIAL_SUCCESS);
+    EXPECT_EQ(internal::messageCallbackEntry(callback.get(), nullptr, L"N", L"S", L"P"), MODULE_STATUS_PARTIAL_SUCCESS);
     ASSERT_TRUE(seen) << "a missing header leaves the template";
     EXPECT_EQ(seen->getHeader()->version, 2);
 }
 
 TEST(MessageEntryPoint, NothingThrownReachesTheService)
 {
-    MessageCallback throwing = [](const MessagePtr&) -> ModuleStatus { throw std::runtime_error("boom"); };
-    MessageCallback empty;
+    MessageCallbackHolder throwing([](const MessagePtr&) -> ModuleStatus { throw std::runtime_error("boom"); });
+    MessageCallbackHolder empty{MessageCallback()};
     const MessageHeader header = bustest::headerWithSession(0);
     EXPECT_EQ(bustest::deliver(&throwing, L"N", header), MODULE_STATUS_UNKNOWN_EXCEPTION);
     EXPECT_EQ(bustest::deliver(&empty, L"N", header), MODULE_STATUS_UNKNOWN_EXCEPTION);
@@ -222,7 +222,7 @@ TEST(MessageEntryPoint, NothingThrownReachesTheService)
 TEST(MessageEntryPoint, MissingTextsOrContextAreRefused)
 {
     int calls = 0;
-    MessageCallback callback = [&](const MessagePtr&) { return ++calls, MODULE_STATUS_SUCCESS; };
+    MessageCallbackHolder callback([&](const MessagePtr&) { return ++calls, MODULE_STATUS_SUCCESS; });
     const MessageHeader header = bustest::headerWithSession(0);
     testsupport::LogCapture capture;
     EXPECT_EQ(internal::messageCallbackEntry(&callback, &header, nullptr, L"S", L"P"), MODULE_STATUS_INVALID_PARAMETER);
@@ -239,8 +239,9 @@ TEST(ReplyEntryPoint, BuildsTheReplyOnlyOnSuccess)
     std::vector<std::pair<bool, ModuleStatus>> seen;
     ReplyHandler handler = [&](std::uint64_t index, const MessagePtr& reply, ModuleStatus status) {
         EXPECT_EQ(index, 77u);
-        if (reply)
+        if (reply) {
             EXPECT_EQ(reply->getPayload(), L"{\"ok\":true}");
+        }
         seen.emplace_back(bool(reply), status);
         return MODULE_STATUS_SUCCESS;
     };
