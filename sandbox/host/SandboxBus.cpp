@@ -1,0 +1,80 @@
+#include "SandboxBus.h"
+
+#include "message/MessageHeader.h"
+
+#include <chrono>
+#include <cwchar>
+
+namespace sandbox {
+
+std::uint32_t BusWatcher::onMessage(void* context, const Orvik::MessageHeader* header, const wchar_t* name,
+                                    const wchar_t* sender, const wchar_t* payload)
+{
+    auto* self = static_cast<BusWatcher*>(context);
+    if (self == nullptr || name == nullptr || sender == nullptr || payload == nullptr)
+        return 0x80000008;
+    {
+        std::lock_guard<std::mutex> guard(self->lock_);
+        self->seen_.push_back({name, sender, payload, header != nullptr ? header->sessionId : 0});
+    }
+    self->arrived_.notify_all();
+    return 0;
+}
+
+bool BusWatcher::waitFor(const std::wstring& name, DWORD milliseconds)
+{
+    std::unique_lock<std::mutex> guard(lock_);
+    return arrived_.wait_for(guard, std::chrono::milliseconds(milliseconds), [&] {
+        for (const Seen& message : seen_)
+            if (message.name == name)
+                return true;
+        return false;
+    });
+}
+
+std::vector<BusWatcher::Seen> BusWatcher::seen()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return seen_;
+}
+
+SandboxBus::SandboxBus(const std::wstring& folder)
+{
+    library_ = LoadLibraryW((folder + L"BusBroker.dll").c_str());
+    if (library_ == nullptr)
+        return;
+    auto create = reinterpret_cast<const Orvik::MessageBusFunctions* (*)(std::uint32_t)>(
+        reinterpret_cast<void*>(GetProcAddress(library_, "CreateObject")));
+    table_ = create != nullptr ? create(Orvik::kMessageBusInterfaceVersion) : nullptr;
+}
+
+SandboxBus::~SandboxBus()
+{
+    if (library_ != nullptr)
+        FreeLibrary(library_);
+}
+
+const char* SandboxBus::version() const
+{
+    auto versionText = reinterpret_cast<const char* (*)()>(
+        reinterpret_cast<void*>(GetProcAddress(library_, "GetVersionStr")));
+    return versionText != nullptr ? versionText() : "?";
+}
+
+std::unique_ptr<BusConnection> SandboxBus::connect() const
+{
+    void* handle = nullptr;
+    if (table_->open(&handle) != 0 || handle == nullptr)
+        return nullptr;
+    return std::make_unique<BusConnection>(table_, handle);
+}
+
+std::uint32_t SandboxBus::publish(const BusConnection& from, const wchar_t* name, const wchar_t* sender,
+                                  const wchar_t* payload) const
+{
+    Orvik::MessageHeader header = Orvik::kMessageHeaderTemplate;
+    header.totalSize = Orvik::messageTotalSize(std::wcslen(name), std::wcslen(sender), std::wcslen(payload));
+    return table_->publish(from.handle(), &header, name, sender, payload);
+}
+
+} // namespace sandbox
