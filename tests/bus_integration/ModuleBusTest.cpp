@@ -111,3 +111,15 @@ TEST_F(ModuleOnBroker, MessagesPublishedOnTheBusReachTheModuleUntilItIsDestroyed
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(*calls, 1) << "the destroyed module's client dropped its subscriptions";
 }
+
+TEST_F(ModuleOnBroker, FirstVersionInitialisationRefusesWhileTheModuleCannotBindABusItself)
+{
+    testsupport::LogCapture capture;
+    EXPECT_EQ(entries.initializeModule(handle, L"UpdateModule", L"", 0, nullptr, nullptr, nullptr, &acceptUnload),
+              MODULE_STATUS_UNKNOWN_EXCEPTION);
+    const auto logged = capture.matching(L"Throwing ModuleException.");
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0].level, 4u);
+    EXPECT_EQ(logged[0].function, L"Orvik::MessageBusClient::MessageBusClient");
+    EXPECT_EQ(module().messageBus(), nullptr);
+}
