@@ -24,3 +24,15 @@ function(um_add_test)
         FIXTURES_REQUIRED "wine_prefix;${T_FIXTURES}"
         TIMEOUT ${T_TIMEOUT})
 endfunction()
+
+# Adds every sub-folder of the current source folder that has a CMakeLists.txt,
+# in name order: each sandbox program, test program and benchmark lives in one.
+function(um_add_subfolders)
+    file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} *)
+    list(SORT children)
+    foreach(child ${children})
+        if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+            add_subdirectory(${child})
+        endif()
+    endforeach()
+endfunction()

@@ -5,11 +5,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${UM_BUILD_DIR:-$root/build}"
 
-"$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build" -G Ninja \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target demo_bundle
+"$root/scripts/build.sh" --target demo_bundle
 "$root/scripts/wine-prefix.sh" setup "$build"
 trap '"$root/scripts/wine-prefix.sh" stop "$build"' EXIT
 # shellcheck source=wine-env.sh
