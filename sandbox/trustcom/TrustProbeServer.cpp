@@ -1,0 +1,160 @@
+// In-process COM server used to test validated COM creation. The same code is
+// registered under several class identifiers: one served by the signed file,
+// one by an unsigned copy, and one whose class object offers only
+// IClassFactory2. It counts its live objects so tests can see that a class
+// object handed out was released again.
+
+#include <windows.h>
+#include <ocidl.h>
+#include <unknwn.h>
+
+#include <atomic>
+#include <new>
+
+// {3F6B2C1E-9A4D-4E7B-8C21-6D5E4F3A2B10}
+extern "C" const IID IID_ITrustProbe = {0x3f6b2c1e, 0x9a4d, 0x4e7b, {0x8c, 0x21, 0x6d, 0x5e, 0x4f, 0x3a, 0x2b, 0x10}};
+// {3F6B2C1E-9A4D-4E7B-8C21-6D5E4F3A2B13}: class object answers only IClassFactory2
+extern "C" const CLSID CLSID_TrustProbeFactory2Only = {
+    0x3f6b2c1e, 0x9a4d, 0x4e7b, {0x8c, 0x21, 0x6d, 0x5e, 0x4f, 0x3a, 0x2b, 0x13}};
+
+struct ITrustProbe : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetMagic(DWORD* magic) = 0;
+};
+
+namespace {
+
+constexpr DWORD kMagic = 0x7E57C0DE;
+std::atomic<long> g_liveObjects{0};
+std::atomic<long> g_serverLocks{0};
+
+class TrustProbe final : public ITrustProbe {
+public:
+    TrustProbe() { ++g_liveObjects; }
+    ~TrustProbe() { --g_liveObjects; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override
+    {
+        if (out == nullptr)
+            return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ITrustProbe)) {
+            *out = static_cast<ITrustProbe*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG left = --refs_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE GetMagic(DWORD* magic) override
+    {
+        if (magic == nullptr)
+            return E_POINTER;
+        *magic = kMagic;
+        return S_OK;
+    }
+
+private:
+    std::atomic<ULONG> refs_{1};
+};
+
+class ProbeFactory final : public IClassFactory2 {
+public:
+    explicit ProbeFactory(bool factory2Only) : factory2Only_(factory2Only) { ++g_liveObjects; }
+    ~ProbeFactory() { --g_liveObjects; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override
+    {
+        if (out == nullptr)
+            return E_POINTER;
+        *out = nullptr;
+        const bool factory = IsEqualIID(riid, IID_IClassFactory) && !factory2Only_;
+        if (IsEqualIID(riid, IID_IUnknown) || factory || IsEqualIID(riid, IID_IClassFactory2)) {
+            *out = static_cast<IClassFactory2*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG left = --refs_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override
+    {
+        if (out == nullptr)
+            return E_POINTER;
+        *out = nullptr;
+        if (outer != nullptr)
+            return CLASS_E_NOAGGREGATION;
+        TrustProbe* probe = new (std::nothrow) TrustProbe();
+        if (probe == nullptr)
+            return E_OUTOFMEMORY;
+        const HRESULT hr = probe->QueryInterface(riid, out);
+        probe->Release();
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override
+    {
+        lock ? ++g_serverLocks : --g_serverLocks;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetLicInfo(LICINFO* info) override
+    {
+        if (info == nullptr)
+            return E_POINTER;
+        info->cbLicInfo = sizeof(LICINFO);
+        info->fRuntimeKeyAvail = FALSE;
+        info->fLicVerified = TRUE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE RequestLicKey(DWORD, BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CreateInstanceLic(IUnknown* outer, IUnknown*, REFIID riid, BSTR, void** out) override
+    {
+        return CreateInstance(outer, riid, out);
+    }
+
+private:
+    const bool factory2Only_;
+    std::atomic<ULONG> refs_{1};
+};
+
+} // namespace
+
+extern "C" {
+
+__declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** out)
+{
+    if (out == nullptr)
+        return E_POINTER;
+    *out = nullptr;
+    ProbeFactory* factory = new (std::nothrow) ProbeFactory(IsEqualCLSID(clsid, CLSID_TrustProbeFactory2Only));
+    if (factory == nullptr)
+        return E_OUTOFMEMORY;
+    const HRESULT hr = factory->QueryInterface(riid, out);
+    factory->Release();
+    return hr;
+}
+
+__declspec(dllexport) HRESULT STDAPICALLTYPE DllCanUnloadNow()
+{
+    return g_liveObjects == 0 && g_serverLocks == 0 ? S_OK : S_FALSE;
+}
+
+// Class objects and instances alive in this copy of the server.
+__declspec(dllexport) long TrustProbeLiveObjects()
+{
+    return g_liveObjects;
+}
+
+} // extern "C"

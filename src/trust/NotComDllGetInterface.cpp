@@ -1,0 +1,192 @@
+#include "trust/NotComDllGetInterface.h"
+
+#include "Logging/WideFormat.h"
+#include "trust/ProductRegistry.h"
+#include "trust/TrustHandles.h"
+
+#include <softpub.h>
+#include <wintrust.h>
+
+#include <cwchar>
+
+namespace Orvik {
+
+namespace trust {
+
+namespace {
+
+using ExportedGetInterface = DWORD (*)(const char*, void**);
+
+constexpr DWORD kServiceTrustProviderFlags = WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL;
+static_assert(kServiceTrustProviderFlags == 0x1010, "provider flags of the service library check");
+
+// One WinVerifyTrust verification whose state is closed when it ends.
+class ServiceTrustCheck {
+public:
+    explicit ServiceTrustCheck(const std::wstring& path)
+    {
+        file_.cbStruct = sizeof(file_);
+        file_.pcwszFilePath = path.c_str();
+        data_.cbStruct = sizeof(data_);
+        data_.dwUIChoice = WTD_UI_NONE;
+        data_.fdwRevocationChecks = WTD_REVOKE_NONE;
+        data_.dwUnionChoice = WTD_CHOICE_FILE;
+        data_.pFile = &file_;
+        data_.dwStateAction = WTD_STATEACTION_VERIFY;
+        data_.dwProvFlags = kServiceTrustProviderFlags;
+        result_ = ::WinVerifyTrust(nullptr, &action_, &data_);
+    }
+    ~ServiceTrustCheck()
+    {
+        data_.dwStateAction = WTD_STATEACTION_CLOSE;
+        ::WinVerifyTrust(nullptr, &action_, &data_);
+    }
+    ServiceTrustCheck(const ServiceTrustCheck&) = delete;
+    ServiceTrustCheck& operator=(const ServiceTrustCheck&) = delete;
+
+    LONG result() const { return result_; }
+
+private:
+    GUID action_ = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    WINTRUST_FILE_INFO file_{};
+    WINTRUST_DATA data_{};
+    LONG result_ = 0;
+};
+
+bool isAbsoluteName(const std::wstring& name)
+{
+    return name.size() < 3 || name[0] == L'\\' || name[1] == L':';
+}
+
+std::wstring joinPath(std::wstring folder, const std::wstring& name)
+{
+    if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/')
+        folder += L'\\';
+    return folder + name;
+}
+
+std::wstring currentDirectory()
+{
+    const DWORD length = ::GetCurrentDirectoryW(0, nullptr);
+    if (length == 0)
+        return {};
+    std::wstring folder(length, L'\0');
+    const DWORD written = ::GetCurrentDirectoryW(length, &folder[0]);
+    folder.resize(written < length ? written : 0);
+    return folder;
+}
+
+std::wstring moduleFileName(HMODULE module)
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD written = ::GetModuleFileNameW(module, &path[0], static_cast<DWORD>(path.size()));
+        if (written == 0)
+            return {};
+        if (written < path.size()) {
+            path.resize(written);
+            return path;
+        }
+        if (path.size() >= 32768)
+            return {};
+        path.resize(path.size() * 2);
+    }
+}
+
+std::wstring moduleFolder(HMODULE module)
+{
+    std::wstring path = moduleFileName(module);
+    const std::size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+} // namespace
+
+bool isAcceptedServiceTrustResult(LONG result)
+{
+    switch (static_cast<DWORD>(result)) {
+    case 0:
+    case 0x80092026:  // CRYPT_E_SECURITY_SETTINGS
+    case 0x800B0101:  // CERT_E_EXPIRED
+    case 0x800B010E:  // CERT_E_REVOCATION_FAILURE
+        return true;
+    default:
+        return false;
+    }
+}
+
+DWORD notComDllGetInterface(const wchar_t* fileName, const char* interfaceName, void** out, HMODULE module,
+                            const InstallFolderReader& readInstallFolder, const LibraryVetting& vet)
+{
+    if (out == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    *out = nullptr;
+    if (fileName == nullptr || std::wcslen(fileName) >= MAX_PATH)
+        return ERROR_INVALID_PARAMETER;
+
+    const std::wstring name(fileName);
+    const bool absolute = isAbsoluteName(name);
+    std::wstring path;
+    if (absolute) {
+        path = name;
+    } else {
+        std::wstring installFolder;
+        path = readInstallFolder && readInstallFolder(&installFolder) ? joinPath(installFolder, name)
+                                                                       : joinPath(currentDirectory(), name);
+    }
+
+    LONG result = 0;
+    {
+        ServiceTrustCheck check(path);
+        result = check.result();
+    }
+    if ((result == ERROR_FILE_NOT_FOUND || static_cast<DWORD>(result) == 0x80092003) && !absolute) {
+        ::OutputDebugStringW(
+            L"NotComDllGetInterface: DLL not found in install location, looking in current directory");
+        path = joinPath(moduleFolder(module), name);
+        ServiceTrustCheck check(path);
+        result = check.result();
+    }
+    if (!isAcceptedServiceTrustResult(result)) {
+        const std::wstring message =
+            Basalt::formatWide(L"NotComDllGetInterface: %s loading %s, WinVerifyTrust failed with %08x\n",
+                               moduleFileName(nullptr).c_str(), fileName, static_cast<unsigned>(result));
+        ::OutputDebugStringW(message.c_str());
+        return static_cast<DWORD>(result);
+    }
+
+    if (vet && !vet(path))
+        return ERROR_ACCESS_DENIED;
+
+    UniqueLibrary library(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    if (!library) {
+        const DWORD error = ::GetLastError();
+        return error != 0 ? error : ERROR_FILE_NOT_FOUND;
+    }
+    using AnyFunction = void (*)();
+    auto getInterface = reinterpret_cast<ExportedGetInterface>(
+        reinterpret_cast<AnyFunction>(::GetProcAddress(library.get(), "NotComDllGetInterface")));
+    if (getInterface == nullptr) {
+        const DWORD error = ::GetLastError();
+        return error != 0 ? error : ERROR_FILE_NOT_FOUND;
+    }
+    const DWORD status = getInterface(interfaceName, out);
+    if (status == 0 && *out != nullptr) {
+        // The interface's code lives in the library: unloading it now would
+        // leave the caller a pointer into freed code. It stays loaded.
+        library.release();
+    } else {
+        *out = nullptr;
+    }
+    return status;
+}
+
+} // namespace trust
+
+DWORD NotComDllGetInterface(const wchar_t* fileName, const char* interfaceName, void** out, HMODULE module)
+{
+    return trust::notComDllGetInterface(fileName, interfaceName, out, module,
+                                        [](std::wstring* folder) { return trust::readInstallFolder(folder); });
+}
+
+} // namespace Orvik

@@ -1,0 +1,65 @@
+#pragma once
+// Decides whether a file carries code signed by the product's maker: first by
+// asking the installed trust-validation service, then by the module's own
+// Authenticode check against the built-in lists and the trust catalog.
+
+#include "trust/CabinetCatalogExtractor.h"
+#include "trust/IlexValidationControl.h"
+#include "trust/TrustCatalog.h"
+#include "trust/TrustLists.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+namespace Orvik {
+namespace trust {
+
+constexpr DWORD kDefaultCoreVersion = 1504;
+// The own check uses a catalog it had to load itself only above this version.
+constexpr DWORD kMinUsableCatalogVersion = 5;
+
+class TrustValidator {
+public:
+    // `control` is adopted (one reference) and may be null.
+    TrustValidator(DWORD coreVersion, IlexValidationControl* control, TrustCatalog& catalog,
+                   const TrustLists& builtInLists, CabinetExtractionOptions cabinetOptions = {});
+    ~TrustValidator();
+    TrustValidator(const TrustValidator&) = delete;
+    TrustValidator& operator=(const TrustValidator&) = delete;
+
+    // The process's validator, made once from the registry.
+    static TrustValidator& instance();
+
+    struct Settings {
+        DWORD coreVersion = 0;
+        IlexValidationControl* control = nullptr;  // one reference, or null
+    };
+    // Reads the product key and binds the validation service. The service
+    // library must itself pass the own check against `builtInLists`.
+    static Settings readSettings(const TrustLists& builtInLists);
+    static std::unique_ptr<TrustValidator> createFromRegistry(TrustCatalog& catalog, const TrustLists& builtInLists);
+
+    // 0 trusted, 87 missing or empty path, 5 not trusted.
+    DWORD validateFile(const wchar_t* path) const;
+
+    // The module's own check; true when the file is trusted.
+    bool ownCheck(const std::wstring& path, DWORD minCatalogVersion = kMinUsableCatalogVersion) const;
+
+    DWORD coreVersion() const { return coreVersion_; }
+    bool hasControl() const { return control_ != nullptr; }
+
+private:
+    bool serviceAccepts(const wchar_t* path) const;
+    bool checkWithListsAndCatalog(const std::wstring& path, DWORD minCatalogVersion) const;
+
+    const DWORD coreVersion_;
+    IlexValidationControl* const control_;
+    TrustCatalog& catalog_;
+    const TrustLists& builtInLists_;
+    const CabinetExtractionOptions cabinetOptions_;
+};
+
+} // namespace trust
+} // namespace Orvik

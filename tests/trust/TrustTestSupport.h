@@ -1,0 +1,71 @@
+#pragma once
+// Paths of the signed samples and sandbox binaries, temporary folders, and the
+// product registry key, for the trust tests.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace trusttest {
+
+// A file made by make-samples.sh.
+std::wstring sample(const std::wstring& name);
+// A file in the build's sandbox folder.
+std::wstring sandboxFile(const std::wstring& name);
+
+// A new empty folder under the temporary folder, deleted with its content.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::wstring& path() const { return path_; }
+    std::wstring file(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+bool copyFileTo(const std::wstring& from, const std::wstring& to);
+bool fileExists(const std::wstring& path);
+// Names of the entries of a folder (not "." and "..").
+std::vector<std::wstring> folderEntries(const std::wstring& folder);
+std::string readBytes(const std::wstring& path);
+
+// An atom name no other test or process uses.
+std::wstring uniqueName(const wchar_t* prefix);
+
+// Sets values of HKLM\Software\Corvane\Ferrule (32-bit view) for one test and
+// removes the key again when it did not exist before.
+class ProductKey {
+public:
+    ProductKey();
+    ~ProductKey();
+    ProductKey(const ProductKey&) = delete;
+    ProductKey& operator=(const ProductKey&) = delete;
+
+    bool set(const wchar_t* name, const std::wstring& value);
+
+private:
+    HKEY key_ = nullptr;
+    bool created_ = false;
+};
+
+// Collects what the process writes with OutputDebugString while alive.
+class DebugOutputCapture {
+public:
+    DebugOutputCapture();
+    ~DebugOutputCapture();
+    DebugOutputCapture(const DebugOutputCapture&) = delete;
+    DebugOutputCapture& operator=(const DebugOutputCapture&) = delete;
+
+    std::vector<std::wstring> lines() const;
+
+private:
+    void* handler_ = nullptr;
+};
+
+} // namespace trusttest

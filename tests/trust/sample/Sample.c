@@ -1,0 +1,15 @@
+/* A small library to sign in every way the trust tests need. */
+#include <windows.h>
+
+__declspec(dllexport) int TrustSampleAnswer(void)
+{
+    return 42;
+}
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    (void)instance;
+    (void)reason;
+    (void)reserved;
+    return TRUE;
+}
