@@ -151,6 +151,8 @@ function(um_sign_binary target)
         list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}>
                                      $<TARGET_FILE_DIR:${target}>/${S_UNSIGNED_COPY})
     endif()
+    # A new test PKI relinks the target, so the signature is made again.
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${UM_TEST_PKI_DIR}/anchors.txt)
     add_custom_command(TARGET ${target} POST_BUILD ${commands}
         COMMAND sh ${UM_SIGN_SCRIPT} ${UM_TEST_PKI_DIR} ${S_SIGNER} ${S_TIMESTAMP}
                 $<TARGET_FILE:${target}>

@@ -146,6 +146,18 @@ bool writeAll(HANDLE file, const std::string& bytes)
     return true;
 }
 
+// True when `path` still names the file open as `file`.
+bool sameFile(HANDLE file, const std::wstring& path)
+{
+    UniqueFile again(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    BY_HANDLE_FILE_INFORMATION first{}, second{};
+    return again && ::GetFileInformationByHandle(file, &first) && ::GetFileInformationByHandle(again.get(), &second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber && first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
+}
+
 std::wstring folderOf(const std::wstring& path)
 {
     const std::size_t slash = path.find_last_of(L"\\/");
@@ -215,8 +227,9 @@ std::optional<CatalogContent> TrustCatalog::readVerified(const std::wstring& pat
 {
     CatalogReadStatus ignored;
     CatalogReadStatus& result = status != nullptr ? *status : ignored;
-    // Writers are shut out for as long as the file is open, so the content
-    // verified is the content read.
+    // Nobody may write to the file while it is open, so the file verified by
+    // path is the content read through this handle, as long as the path
+    // still names it afterwards.
     const DWORD share = FILE_SHARE_READ | (allowReplacementWhileReading ? FILE_SHARE_DELETE : 0);
     UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -224,11 +237,6 @@ std::optional<CatalogContent> TrustCatalog::readVerified(const std::wstring& pat
         const DWORD error = ::GetLastError();
         result = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? CatalogReadStatus::Missing
                                                                                   : CatalogReadStatus::Unreadable;
-        return std::nullopt;
-    }
-    WholeFileLock fileLock(file.get(), false);
-    if (!fileLock.locked()) {
-        result = CatalogReadStatus::Locked;
         return std::nullopt;
     }
     LARGE_INTEGER size{};
@@ -240,14 +248,28 @@ std::optional<CatalogContent> TrustCatalog::readVerified(const std::wstring& pat
         result = CatalogReadStatus::TooLarge;
         return std::nullopt;
     }
+    // No byte-range lock is held while the signature is checked: the
+    // subject-interface packages open the file themselves, some with range
+    // locks of their own.
     result = checkCatalogSigner(path, signer);
     if (result != CatalogReadStatus::Loaded)
         return std::nullopt;
 
     std::string content;
-    if (!readAll(file.get(), static_cast<std::size_t>(size.QuadPart), &content)) {
-        result = CatalogReadStatus::Unreadable;
-        return std::nullopt;
+    {
+        WholeFileLock fileLock(file.get(), false);
+        if (!fileLock.locked()) {
+            result = CatalogReadStatus::Locked;
+            return std::nullopt;
+        }
+        if (!sameFile(file.get(), path)) {
+            result = CatalogReadStatus::Unreadable;  // replaced while it was being verified
+            return std::nullopt;
+        }
+        if (!readAll(file.get(), static_cast<std::size_t>(size.QuadPart), &content)) {
+            result = CatalogReadStatus::Unreadable;
+            return std::nullopt;
+        }
     }
     std::optional<CatalogContent> parsed = parseCatalog(decodeCatalogText(content));
     if (!parsed) {

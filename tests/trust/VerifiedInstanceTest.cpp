@@ -1,0 +1,133 @@
+// Validated COM creation with the signed and unsigned in-process test servers
+// registered by the trust_pki fixture.
+
+#include "TrustTestSupport.h"
+
+#include "trust/SignedLibraryValidation.h"
+
+#include <gtest/gtest.h>
+
+// The test server's interface. Declared outside the anonymous namespace: the
+// compiler may treat calls on an interface it sees no implementation of in
+// this unit as unreachable.
+struct ITrustProbe : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetMagic(DWORD* magic) = 0;
+};
+
+namespace {
+
+const CLSID kSignedProbe = {0x3f6b2c1e, 0x9a4d, 0x4e7b, {0x8c, 0x21, 0x6d, 0x5e, 0x4f, 0x3a, 0x2b, 0x11}};
+const CLSID kUnsignedProbe = {0x3f6b2c1e, 0x9a4d, 0x4e7b, {0x8c, 0x21, 0x6d, 0x5e, 0x4f, 0x3a, 0x2b, 0x12}};
+const CLSID kFactory2OnlyProbe = {0x3f6b2c1e, 0x9a4d, 0x4e7b, {0x8c, 0x21, 0x6d, 0x5e, 0x4f, 0x3a, 0x2b, 0x13}};
+const CLSID kUnregistered = {0x3f6b2c1e, 0x9a4d, 0x4e7b, {0x8c, 0x21, 0x6d, 0x5e, 0x4f, 0x3a, 0x2b, 0xFF}};
+const IID kTrustProbe = {0x3f6b2c1e, 0x9a4d, 0x4e7b, {0x8c, 0x21, 0x6d, 0x5e, 0x4f, 0x3a, 0x2b, 0x10}};
+
+class ComApartment {
+public:
+    ComApartment() : hr_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+    ~ComApartment()
+    {
+        if (SUCCEEDED(hr_))
+            CoUninitialize();
+    }
+
+private:
+    HRESULT hr_;
+};
+
+// Class objects and instances alive in one copy of the server.
+long liveObjects(const wchar_t* server)
+{
+    HMODULE module = GetModuleHandleW(trusttest::sandboxFile(server).c_str());
+    if (module == nullptr)
+        return -1;
+    using Count = long (*)();
+    auto count = reinterpret_cast<Count>(reinterpret_cast<void (*)()>(GetProcAddress(module, "TrustProbeLiveObjects")));
+    return count != nullptr ? count() : -1;
+}
+
+void expectWorkingProbe(ITrustProbe* probe)
+{
+    ASSERT_NE(probe, nullptr);
+    DWORD magic = 0;
+    EXPECT_EQ(probe->GetMagic(&magic), S_OK);
+    EXPECT_EQ(magic, 0x7E57C0DEu);
+    probe->Release();
+}
+
+} // namespace
+
+TEST(VerifiedInstance, SignedServerCreatesAWorkingObject)
+{
+    ComApartment com;
+    ITrustProbe* probe = nullptr;
+    EXPECT_EQ(Orvik::createVerifiedInstance(kSignedProbe, nullptr, CLSCTX_INPROC_SERVER, kTrustProbe,
+                                            reinterpret_cast<void**>(&probe), true),
+              S_OK);
+    expectWorkingProbe(probe);
+    EXPECT_EQ(liveObjects(L"TrustProbe.dll"), 0);
+}
+
+TEST(VerifiedInstance, UnsignedServerIsRefusedAndItsClassObjectReleased)
+{
+    ComApartment com;
+    ITrustProbe* probe = reinterpret_cast<ITrustProbe*>(1);
+    EXPECT_EQ(Orvik::createVerifiedInstance(kUnsignedProbe, nullptr, CLSCTX_INPROC_SERVER, kTrustProbe,
+                                            reinterpret_cast<void**>(&probe), true),
+              E_ACCESSDENIED);
+    EXPECT_EQ(probe, nullptr);
+    EXPECT_EQ(liveObjects(L"TrustProbeUnsigned.dll"), 0);
+
+    // Without the verify flag it is plain CoCreateInstance.
+    EXPECT_EQ(Orvik::createVerifiedInstance(kUnsignedProbe, nullptr, CLSCTX_INPROC_SERVER, kTrustProbe,
+                                            reinterpret_cast<void**>(&probe), false),
+              S_OK);
+    expectWorkingProbe(probe);
+}
+
+TEST(VerifiedInstance, SecondClassFactoryInterfaceIsTheFallback)
+{
+    ComApartment com;
+    ITrustProbe* probe = nullptr;
+    EXPECT_EQ(Orvik::createVerifiedInstance(kFactory2OnlyProbe, nullptr, CLSCTX_INPROC_SERVER, kTrustProbe,
+                                            reinterpret_cast<void**>(&probe), true),
+              S_OK);
+    expectWorkingProbe(probe);
+    EXPECT_EQ(liveObjects(L"TrustProbe.dll"), 0);
+}
+
+TEST(VerifiedInstance, FailuresBeforeValidation)
+{
+    ComApartment com;
+    EXPECT_EQ(Orvik::createVerifiedInstance(kSignedProbe, nullptr, CLSCTX_INPROC_SERVER, kTrustProbe, nullptr, true),
+              E_POINTER);
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(Orvik::createVerifiedInstance(kUnregistered, nullptr, CLSCTX_INPROC_SERVER, kTrustProbe, &object, true),
+              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(object, nullptr);
+    // The class object's own refusal of the interface comes back unchanged.
+    EXPECT_EQ(Orvik::createVerifiedInstance(kSignedProbe, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, &object, true),
+              E_NOINTERFACE);
+    EXPECT_EQ(liveObjects(L"TrustProbe.dll"), 0);
+}
+
+TEST(VerifiedInstance, ModuleIsFoundByAddress)
+{
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    EXPECT_EQ(Orvik::trust::moduleFileContaining(reinterpret_cast<const void*>(&liveObjects)), self);
+    EXPECT_TRUE(Orvik::trust::moduleFileContaining(nullptr).empty());
+    int onTheStack = 0;
+    EXPECT_TRUE(Orvik::trust::moduleFileContaining(&onTheStack).empty());
+}
+
+TEST(ProcessValidator, ValidateFileUsesTheBuiltInLists)
+{
+    EXPECT_EQ(Orvik::validateFile(nullptr), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(Orvik::validateFile(L""), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(Orvik::validateFile(trusttest::sample(L"signed-legacy.dll").c_str()), 0u);
+    EXPECT_EQ(Orvik::validateFile(trusttest::sample(L"other-signer.dll").c_str()),
+              static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(Orvik::installCatalog(nullptr), 0);
+    EXPECT_EQ(Orvik::installCatalog(trusttest::sample(L"cat-v5-other.js").c_str()), 0);
+}
