@@ -85,7 +85,7 @@ private:
 
 extern "C" {
 
-__declspec(dllexport) DWORD NotComDllGetInterface(const char* name, void** out)
+__attribute__((dllexport)) DWORD NotComDllGetInterface(const char* name, void** out)
 {
     if (out == nullptr)
         return ERROR_INVALID_PARAMETER;
@@ -99,12 +99,12 @@ __declspec(dllexport) DWORD NotComDllGetInterface(const char* name, void** out)
     return 0;
 }
 
-__declspec(dllexport) DWORD IlexvalLastFlags()
+__attribute__((dllexport)) DWORD IlexvalLastFlags()
 {
     return g_lastFlags;
 }
 
-__declspec(dllexport) long IlexvalLiveObjects()
+__attribute__((dllexport)) long IlexvalLiveObjects()
 {
     return g_liveObjects;
 }

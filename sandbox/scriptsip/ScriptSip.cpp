@@ -180,7 +180,7 @@ bool signatureCoversContent(const std::string& content, const std::vector<BYTE>&
 
 extern "C" {
 
-__declspec(dllexport) BOOL WINAPI ScriptSipIsMyFileType2(WCHAR* fileName, GUID* subject)
+__attribute__((dllexport)) BOOL WINAPI ScriptSipIsMyFileType2(WCHAR* fileName, GUID* subject)
 {
     if (fileName == nullptr || subject == nullptr)
         return FALSE;
@@ -191,7 +191,7 @@ __declspec(dllexport) BOOL WINAPI ScriptSipIsMyFileType2(WCHAR* fileName, GUID* 
     return TRUE;
 }
 
-__declspec(dllexport) BOOL WINAPI ScriptSipGetSignedDataMsg(SIP_SUBJECTINFO* subject, DWORD* encoding, DWORD index,
+__attribute__((dllexport)) BOOL WINAPI ScriptSipGetSignedDataMsg(SIP_SUBJECTINFO* subject, DWORD* encoding, DWORD index,
                                                             DWORD* size, BYTE* data)
 {
     if (subject == nullptr || encoding == nullptr || size == nullptr) {
@@ -223,7 +223,7 @@ __declspec(dllexport) BOOL WINAPI ScriptSipGetSignedDataMsg(SIP_SUBJECTINFO* sub
     return TRUE;
 }
 
-__declspec(dllexport) BOOL WINAPI ScriptSipVerifyIndirectData(SIP_SUBJECTINFO* subject, SIP_INDIRECT_DATA* indirect)
+__attribute__((dllexport)) BOOL WINAPI ScriptSipVerifyIndirectData(SIP_SUBJECTINFO* subject, SIP_INDIRECT_DATA* indirect)
 {
     std::string bytes, content;
     std::vector<BYTE> signature;
@@ -240,25 +240,25 @@ __declspec(dllexport) BOOL WINAPI ScriptSipVerifyIndirectData(SIP_SUBJECTINFO* s
 }
 
 // Signing happens on the build machine; the prefix only verifies.
-__declspec(dllexport) BOOL WINAPI ScriptSipPutSignedDataMsg(SIP_SUBJECTINFO*, DWORD, DWORD*, DWORD, BYTE*)
+__attribute__((dllexport)) BOOL WINAPI ScriptSipPutSignedDataMsg(SIP_SUBJECTINFO*, DWORD, DWORD*, DWORD, BYTE*)
 {
     SetLastError(ERROR_NOT_SUPPORTED);
     return FALSE;
 }
 
-__declspec(dllexport) BOOL WINAPI ScriptSipCreateIndirectData(SIP_SUBJECTINFO*, DWORD*, SIP_INDIRECT_DATA*)
+__attribute__((dllexport)) BOOL WINAPI ScriptSipCreateIndirectData(SIP_SUBJECTINFO*, DWORD*, SIP_INDIRECT_DATA*)
 {
     SetLastError(ERROR_NOT_SUPPORTED);
     return FALSE;
 }
 
-__declspec(dllexport) BOOL WINAPI ScriptSipRemoveSignedDataMsg(SIP_SUBJECTINFO*, DWORD)
+__attribute__((dllexport)) BOOL WINAPI ScriptSipRemoveSignedDataMsg(SIP_SUBJECTINFO*, DWORD)
 {
     SetLastError(ERROR_NOT_SUPPORTED);
     return FALSE;
 }
 
-__declspec(dllexport) const GUID* ScriptSipSubject()
+__attribute__((dllexport)) const GUID* ScriptSipSubject()
 {
     return &kScriptSubject;
 }

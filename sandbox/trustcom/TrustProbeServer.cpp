@@ -133,7 +133,7 @@ private:
 
 extern "C" {
 
-__declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** out)
+__attribute__((dllexport)) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** out)
 {
     if (out == nullptr)
         return E_POINTER;
@@ -146,13 +146,13 @@ __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, R
     return hr;
 }
 
-__declspec(dllexport) HRESULT STDAPICALLTYPE DllCanUnloadNow()
+__attribute__((dllexport)) HRESULT STDAPICALLTYPE DllCanUnloadNow()
 {
     return g_liveObjects == 0 && g_serverLocks == 0 ? S_OK : S_FALSE;
 }
 
 // Class objects and instances alive in this copy of the server.
-__declspec(dllexport) long TrustProbeLiveObjects()
+__attribute__((dllexport)) long TrustProbeLiveObjects()
 {
     return g_liveObjects;
 }

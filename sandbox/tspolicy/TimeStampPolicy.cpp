@@ -32,7 +32,7 @@ HRESULT errorFor(DWORD status)
 
 } // namespace
 
-extern "C" __declspec(dllexport) BOOL WINAPI VerifyTimeStampChainPolicy(LPCSTR, PCCERT_CHAIN_CONTEXT chain,
+extern "C" __attribute__((dllexport)) BOOL WINAPI VerifyTimeStampChainPolicy(LPCSTR, PCCERT_CHAIN_CONTEXT chain,
                                                                         PCERT_CHAIN_POLICY_PARA,
                                                                         PCERT_CHAIN_POLICY_STATUS status)
 {

@@ -1,7 +1,7 @@
 /* A small library to sign in every way the trust tests need. */
 #include <windows.h>
 
-__declspec(dllexport) int TrustSampleAnswer(void)
+__attribute__((dllexport)) int TrustSampleAnswer(void)
 {
     return 42;
 }
