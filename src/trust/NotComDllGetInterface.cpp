@@ -143,9 +143,12 @@ DWORD notComDllGetInterface(const wchar_t* fileName, const char* interfaceName, 
     if ((result == ERROR_FILE_NOT_FOUND || static_cast<DWORD>(result) == 0x80092003) && !absolute) {
         ::OutputDebugStringW(
             L"NotComDllGetInterface: DLL not found in install location, looking in current directory");
-        path = joinPath(moduleFolder(module), name);
-        ServiceTrustCheck check(path);
-        result = check.result();
+        const std::wstring folder = moduleFolder(module);
+        if (!folder.empty()) {
+            path = joinPath(folder, name);
+            ServiceTrustCheck check(path);
+            result = check.result();
+        }
     }
     if (!isAcceptedServiceTrustResult(result)) {
         const std::wstring message =

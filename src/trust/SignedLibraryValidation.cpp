@@ -35,7 +35,8 @@ DWORD validateFile(const wchar_t* path)
 {
     if (path == nullptr || *path == L'\0')
         return ERROR_INVALID_PARAMETER;
-    return trust::TrustValidator::instance().validateFile(path);
+    const trust::TrustValidator* validator = trust::TrustValidator::instance();
+    return validator != nullptr ? validator->validateFile(path) : ERROR_ACCESS_DENIED;
 }
 
 HRESULT createVerifiedInstance(REFCLSID clsid, IUnknown* outer, DWORD classContext, REFIID iid, void** out,
@@ -43,8 +44,13 @@ HRESULT createVerifiedInstance(REFCLSID clsid, IUnknown* outer, DWORD classConte
 {
     if (!verify)
         return ::CoCreateInstance(clsid, outer, classContext, iid, out);
-    return trust::createVerifiedInstanceWith(trust::TrustValidator::instance(), clsid, outer, classContext, iid,
-                                             out);
+    const trust::TrustValidator* validator = trust::TrustValidator::instance();
+    if (validator == nullptr) {
+        if (out != nullptr)
+            *out = nullptr;
+        return out == nullptr ? E_POINTER : E_ACCESSDENIED;
+    }
+    return trust::createVerifiedInstanceWith(*validator, clsid, outer, classContext, iid, out);
 }
 
 int installCatalog(const wchar_t* candidate)

@@ -52,14 +52,19 @@ TrustValidator* g_validator = nullptr;
 
 BOOL CALLBACK createProcessValidator(PINIT_ONCE, PVOID, PVOID*)
 {
-    TrustValidator::Settings settings;
     try {
-        settings = TrustValidator::readSettings(builtInTrustLists());
+        TrustCatalog& catalog = TrustCatalog::instance();
+        const TrustLists& lists = builtInTrustLists();
+        TrustValidator::Settings settings;
+        try {
+            settings = TrustValidator::readSettings(lists);
+        } catch (...) {
+            settings = TrustValidator::Settings{};
+        }
+        g_validator = new (&g_validatorStorage) TrustValidator(settings.coreVersion, settings.control, catalog, lists);
     } catch (...) {
-        settings = TrustValidator::Settings{};
+        g_validator = nullptr;
     }
-    g_validator = new (&g_validatorStorage)
-        TrustValidator(settings.coreVersion, settings.control, TrustCatalog::instance(), builtInTrustLists());
     return TRUE;
 }
 
@@ -81,10 +86,10 @@ TrustValidator::~TrustValidator()
         control_->Release();
 }
 
-TrustValidator& TrustValidator::instance()
+TrustValidator* TrustValidator::instance() noexcept
 {
     ::InitOnceExecuteOnce(&g_validatorOnce, createProcessValidator, nullptr, nullptr);
-    return *g_validator;
+    return g_validator;
 }
 
 TrustValidator::Settings TrustValidator::readSettings(const TrustLists& builtInLists)

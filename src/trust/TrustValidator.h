@@ -29,8 +29,9 @@ public:
     TrustValidator(const TrustValidator&) = delete;
     TrustValidator& operator=(const TrustValidator&) = delete;
 
-    // The process's validator, made once from the registry.
-    static TrustValidator& instance();
+    // The process's validator, made once from the registry; null only when
+    // it could not be made (no memory), in which case nothing is trusted.
+    static TrustValidator* instance() noexcept;
 
     struct Settings {
         DWORD coreVersion = 0;
