@@ -4,6 +4,7 @@
 #include "ioc/IOCContainer.h"
 #include "settings/SettingsManager.h"
 #include "update/UpdateModuleImp.h"
+#include "update/ZuUpdateAgentHandle.h"
 
 #include <new>
 
@@ -27,6 +28,8 @@ ModuleStatus createModule(Module** module)
         return MODULE_STATUS_INVALID_PARAMETER;
     }
     auto container = std::make_shared<Basalt::IOCContainer>();
+    // Every request gets an agent handle of its own.
+    container->registerType<ZuUpdateAgentHandle>(container.get());
     container->registerInstance<SettingsManager>(Basalt::defaultRegistrationName(), obtainSettingsClient());
 
     *module = new (std::nothrow) UpdateModuleImp(container);

@@ -1,10 +1,359 @@
 #include "update/UpdateModuleImp.h"
 
+#include "Logging/Logger.h"
+#include "json/JSONParser.h"
+#include "message/Message.h"
+#include "settings/SettingsManager.h"
+#include "update/ComSupport.h"
+#include "update/ZuUpdateAgentHandle.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <utility>
+
 namespace Orvik {
+namespace {
+
+constexpr wchar_t kLogFile[] = L"UpdateModuleImp";
+#define MODULE_FUNCTION(name) L"Orvik::UpdateModuleImp::" name
+
+constexpr wchar_t kRefreshState[] = L"Core.Update.RefreshState";
+constexpr wchar_t kChangeState[] = L"Core.Update.ChangeState";
+constexpr wchar_t kPersonalize[] = L"Core.Update.Personalize";
+constexpr wchar_t kRunUpdate[] = L"Core.Update.RunUpdate";
+constexpr wchar_t kUpdateProgress[] = L"Core.Update.UpdateProgress";
+constexpr wchar_t kRefreshUpdateProgress[] = L"Core.Update.RefreshUpdateProgress";
+constexpr wchar_t kState[] = L"Core.Update.State";
+constexpr wchar_t kUpdateResults[] = L"Core.Update.UpdateResults";
+constexpr wchar_t kProgressSender[] = L"UpdateMsgrBridge";
+constexpr wchar_t kTimestamp[] = L"timestamp";
+constexpr wchar_t kStatus[] = L"status";
+constexpr wchar_t kNoAction[] = L"no_action";
+constexpr std::chrono::milliseconds kSettingsTimeLimit{5000};
+
+// Milliseconds since 1970-01-01 UTC from the system clock's 100 ns ticks.
+std::uint64_t currentTimeMilliseconds()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const std::uint64_t ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    constexpr std::uint64_t kTicksFrom1601To1970 = 116444736000000000ull;
+    return (ticks - kTicksFrom1601To1970) / 10000;
+}
+
+// {"timestamp":<t>,"status":"no_action"}
+std::wstring noActionProgress(std::uint64_t timestamp)
+{
+    JSONParser progress;
+    progress.setUInt64(kTimestamp, timestamp);
+    progress.setString(kStatus, kNoAction);
+    return progress.toString();
+}
+
+} // namespace
 
 UpdateModuleImp::UpdateModuleImp(std::shared_ptr<Basalt::IOCContainer> container)
     : BaseModule(std::move(container))
 {
+}
+
+UpdateModuleImp::~UpdateModuleImp() = default;
+
+ModuleStatus UpdateModuleImp::initialize()
+{
+    static const std::pair<const wchar_t*, Handler> kRequests[] = {
+        {kRefreshState, &UpdateModuleImp::CallbackRefreshState},
+        {kChangeState, &UpdateModuleImp::CallbackChangeState},
+        {kPersonalize, &UpdateModuleImp::CallbackPersonalize},
+        {kRunUpdate, &UpdateModuleImp::CallbackRunUpdate},
+        {kUpdateProgress, &UpdateModuleImp::CallbackUpdateProgress},
+        {kRefreshUpdateProgress, &UpdateModuleImp::CallbackRefreshUpdateProgress},
+    };
+    for (const auto& [name, handler] : kRequests) {
+        const Handler bound = handler;
+        const ModuleStatus status =
+            subscribe(name, [this, bound](const MessagePtr& request) { return HandleUnload((this->*bound)(request)); });
+        if (status != MODULE_STATUS_SUCCESS) {
+            UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"initialize"), __LINE__,
+                         L"Subscription to '%s' failed. Status: 0x%08X", name, status);
+            return status;
+        }
+        UM_LOG(LOG_LEVEL_NORMAL, kLogFile, MODULE_FUNCTION(L"initialize"), __LINE__,
+               L"Subscribed to '%s' successfully", name);
+    }
+    return MODULE_STATUS_SUCCESS;
+}
+
+ModuleStatus UpdateModuleImp::start()
+{
+    constexpr const wchar_t* kFunction = MODULE_FUNCTION(L"start");
+    try {
+        settingsManager_ = container()->resolve<SettingsManager>();
+    } catch (...) {
+        settingsManager_.reset();
+    }
+    if (!settingsManager_) {
+        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Error getting the settings Mgr");
+        return MODULE_STATUS_UNSUCCESSFUL;
+    }
+    const bool watching = settingsManager_->watchPropertySet(
+        [this](const std::wstring& propertyName) { onPropertyUpdateResults(propertyName); }, kUpdateResults);
+    if (!watching) {
+        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Error susbscribing for setting.");
+        return MODULE_STATUS_UNSUCCESSFUL;
+    }
+    if (onPropertyUpdateResults(kUpdateResults) != MODULE_STATUS_SUCCESS) {
+        setLatest(0, noActionProgress(0));
+        UM_LOG(LOG_LEVEL_NORMAL, kLogFile, kFunction, __LINE__,
+               L"It was not possible to get the initial Update Results. Setting initial default value");
+    }
+    return MODULE_STATUS_SUCCESS;
+}
+
+ModuleStatus UpdateModuleImp::uninitialize()
+{
+    static const wchar_t* const kAliases[] = {kChangeState, kRefreshState, kRefreshUpdateProgress,
+                                              kPersonalize, kRunUpdate,    kUpdateProgress};
+    ModuleStatus result = MODULE_STATUS_SUCCESS;
+    for (const wchar_t* alias : kAliases) {
+        const ModuleStatus status = unsubscribe(alias);
+        if (status != MODULE_STATUS_SUCCESS) {
+            UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"uninitialize"), __LINE__,
+                         L"Unsubscription to '%s' failed. Status: 0x%08X", alias, status);
+            result = MODULE_STATUS_UNSUCCESSFUL;
+            continue;
+        }
+        UM_LOG(LOG_LEVEL_NORMAL, kLogFile, MODULE_FUNCTION(L"uninitialize"), __LINE__,
+               L"Unsubscribed to '%s' successfully", alias);
+    }
+    return result;
+}
+
+ModuleStatus UpdateModuleImp::runAgentRequest(const wchar_t* handlerName, const MessagePtr& request,
+                                              AgentStep step)
+{
+    const std::wstring function = std::wstring(L"Orvik::UpdateModuleImp::") + handlerName;
+    UM_LOG(LOG_LEVEL_NORMAL, kLogFile, function.c_str(), __LINE__, L"Processing: %s", handlerName);
+
+    ComApartment apartment;
+    if (!apartment.succeeded()) {
+        UM_LOG_ERROR(kLogFile, function.c_str(), __LINE__, L"Error initializing CoInitializeEx");
+        return MODULE_STATUS_UNSUCCESSFUL;
+    }
+    // Declared after the apartment: the agent is released before COM is left.
+    std::shared_ptr<ZuUpdateAgentHandle> agent;
+    try {
+        agent = container()->resolve<ZuUpdateAgentHandle>();
+    } catch (...) {
+        agent.reset();
+    }
+    if (!agent) {
+        UM_LOG_ERROR(kLogFile, function.c_str(), __LINE__, L"Error: Unable to create ZuUpdateAgent interface");
+        return MODULE_STATUS_UNSUCCESSFUL;
+    }
+    return step(*this, *agent, request);
+}
+
+ModuleStatus UpdateModuleImp::CallbackRefreshState(const MessagePtr& request)
+{
+    return runAgentRequest(L"CallbackRefreshState", request,
+                           [](UpdateModuleImp& self, ZuUpdateAgentHandle& agent, const MessagePtr&) {
+                               std::int32_t value = static_cast<std::int32_t>(0xFFFFFFFF);
+                               if (const ModuleStatus status = agent.getUpdateSetting(value))
+                                   return status;
+                               return self.PublishUpdateSettingState(static_cast<std::uint32_t>(value));
+                           });
+}
+
+ModuleStatus UpdateModuleImp::CallbackChangeState(const MessagePtr& request)
+{
+    return runAgentRequest(L"CallbackChangeState", request,
+                           [](UpdateModuleImp&, ZuUpdateAgentHandle& agent, const MessagePtr& message) {
+                               bool enable = false;
+                               std::int32_t option = -1;
+                               const ModuleStatus status = agent.changeState(message->getPayload(), enable, option);
+                               if (status != MODULE_STATUS_SUCCESS)
+                                   UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"CallbackChangeState"), __LINE__,
+                                                L"Error: State change was not possible");
+                               return status;
+                           });
+}
+
+ModuleStatus UpdateModuleImp::CallbackPersonalize(const MessagePtr& request)
+{
+    return runAgentRequest(L"CallbackPersonalize", request,
+                           [](UpdateModuleImp&, ZuUpdateAgentHandle& agent, const MessagePtr& message) {
+                               const ModuleStatus status = agent.personalize(message->getPayload());
+                               if (status != MODULE_STATUS_SUCCESS)
+                                   UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"CallbackPersonalize"), __LINE__,
+                                                L"Error personalizing");
+                               else
+                                   UM_LOG(LOG_LEVEL_NORMAL, kLogFile, MODULE_FUNCTION(L"CallbackPersonalize"),
+                                          __LINE__, L"Success calling Personalize");
+                               return status;
+                           });
+}
+
+ModuleStatus UpdateModuleImp::CallbackRunUpdate(const MessagePtr& request)
+{
+    return runAgentRequest(L"CallbackRunUpdate", request,
+                           [](UpdateModuleImp&, ZuUpdateAgentHandle& agent, const MessagePtr&) {
+                               const ModuleStatus status = agent.startUpdate(std::wstring());
+                               if (status != MODULE_STATUS_SUCCESS)
+                                   UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"CallbackRunUpdate"), __LINE__,
+                                                L"Error Starting Update");
+                               else
+                                   UM_LOG(LOG_LEVEL_NORMAL, kLogFile, MODULE_FUNCTION(L"CallbackRunUpdate"),
+                                          __LINE__, L"Successful call of 'Run Update'");
+                               return status;
+                           });
+}
+
+ModuleStatus UpdateModuleImp::PublishUpdateSettingState(std::uint32_t option)
+{
+    constexpr const wchar_t* kFunction = MODULE_FUNCTION(L"PublishUpdateSettingState");
+    UM_LOG(LOG_LEVEL_NORMAL, kLogFile, kFunction, __LINE__, L"Publishing: %s ", kState);
+    const wchar_t* state = L"off";
+    bool error = false;
+    if (option >= 1 && option <= 3) {
+        state = L"on";
+    } else if (option != 0) {
+        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Update Setting State is an unexpected option %lu", option);
+        error = true;
+    }
+    JSONParser payload;
+    payload.setString(L"state", state);
+    payload.setUInt(L"option", option);
+    payload.setBool(L"error", error);
+    const std::wstring text = payload.toString();
+    UM_LOG(LOG_LEVEL_NORMAL, kLogFile, kFunction, __LINE__, L"Message to publish: '%s'", text.c_str());
+    return publishText(kState, text, kFunction);
+}
+
+ModuleStatus UpdateModuleImp::publishText(const wchar_t* name, const std::wstring& payload, const wchar_t* function)
+{
+    const ModuleStatus status = publish(createMessage(name, moduleName(), payload));
+    if (status != MODULE_STATUS_SUCCESS)
+        UM_LOG_ERROR(kLogFile, function, __LINE__, L"Failed publishing (%s): %lu", name, status);
+    return status;
+}
+
+ModuleStatus UpdateModuleImp::CallbackUpdateProgress(const MessagePtr& request)
+{
+    constexpr const wchar_t* kFunction = MODULE_FUNCTION(L"CallbackUpdateProgress");
+    // Any progress report, even one we ignore, means an update may be running.
+    updateInProgress_.exchange(true);
+    if (request->getSender() != kProgressSender) {
+        UM_LOG(LOG_LEVEL_INFORMATION, kLogFile, kFunction, __LINE__,
+               L"Upgrade progress message received from %s. This message will not be processed.",
+               request->getSender().c_str());
+        return MODULE_STATUS_SUCCESS;
+    }
+    JSONParser progress;
+    if (!progress.parse(request->getPayload())) {
+        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Error: parsing message for Update Progress");
+        return MODULE_STATUS_UNSUCCESSFUL;
+    }
+    std::uint64_t timestamp = 0;
+    if (!progress.getUInt64(kTimestamp, timestamp)) {
+        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Error getting the right value for %s", kTimestamp);
+        return MODULE_STATUS_INVALID_PARAMETER;
+    }
+    {
+        std::lock_guard<std::mutex> guard(latestLock_);
+        if (timestamp > latestTimestamp_) {
+            latestTimestamp_ = timestamp;
+            latestProgress_ = request->getPayload();
+        }
+    }
+    std::wstring status;
+    if (!progress.getString(kStatus, status) || (status != L"started" && status != L"running"))
+        updateInProgress_.exchange(false);
+    return MODULE_STATUS_SUCCESS;
+}
+
+ModuleStatus UpdateModuleImp::CallbackRefreshUpdateProgress(const MessagePtr&)
+{
+    constexpr const wchar_t* kFunction = MODULE_FUNCTION(L"CallbackRefreshUpdateProgress");
+    std::wstring progressText;
+    {
+        std::lock_guard<std::mutex> guard(latestLock_);
+        if (latestTimestamp_ == 0) {
+            // Nothing timestamped yet: stamp the stored default with the current time.
+            JSONParser progress;
+            if (!progress.parse(latestProgress_)) {
+                UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Error: parsing message for Refresh Update Progress");
+                return MODULE_STATUS_UNSUCCESSFUL;
+            }
+            progress.setUInt64(kTimestamp, currentTimeMilliseconds());
+            latestProgress_ = progress.toString();
+        }
+        progressText = latestProgress_;
+    }
+    return publishText(kUpdateProgress, progressText, kFunction);
+}
+
+ModuleStatus UpdateModuleImp::onPropertyUpdateResults(const std::wstring& propertyName)
+{
+    constexpr const wchar_t* kFunction = MODULE_FUNCTION(L"onPropertyUpdateResults");
+    UM_LOG(LOG_LEVEL_NORMAL, kLogFile, kFunction, __LINE__, L"Processing property: %s", propertyName.c_str());
+    std::wstring value;
+    if (!settingsManager_ || !settingsManager_->getProperty(propertyName, value, kSettingsTimeLimit)) {
+        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Error: failed to retrieve property '%s' value.",
+                     propertyName.c_str());
+        return MODULE_STATUS_UNSUCCESSFUL;
+    }
+    JSONParser results;
+    if (!results.parse(value)) {
+        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Error: parsing property '%s' value.", propertyName.c_str());
+        return MODULE_STATUS_UNSUCCESSFUL;
+    }
+    std::uint64_t timestamp = 0;
+    if (!results.getUInt64(kTimestamp, timestamp)) {
+        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Error getting the right value for %s", kTimestamp);
+        return MODULE_STATUS_INVALID_PARAMETER;
+    }
+    std::lock_guard<std::mutex> guard(latestLock_);
+    if (timestamp >= latestTimestamp_) {
+        latestTimestamp_ = timestamp;
+        latestProgress_ = noActionProgress(timestamp);
+    }
+    return MODULE_STATUS_SUCCESS;
+}
+
+ModuleStatus UpdateModuleImp::HandleUnload(ModuleStatus status)
+{
+    if (updateInProgress_.load())
+        return status;
+    const ModuleStatus result = unload();
+    UM_LOG(LOG_LEVEL_INFORMATION, kLogFile, MODULE_FUNCTION(L"HandleUnload"), __LINE__,
+           L"Unloading module status: %lu", result);
+    if (result != MODULE_STATUS_SUCCESS) {
+        UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"HandleUnload"), __LINE__, L"Unloading module error: %s",
+                     getStatusName(result));
+        return result;
+    }
+    return status;
+}
+
+void UpdateModuleImp::setLatest(std::uint64_t timestamp, std::wstring progress)
+{
+    std::lock_guard<std::mutex> guard(latestLock_);
+    latestTimestamp_ = timestamp;
+    latestProgress_ = std::move(progress);
+}
+
+std::uint64_t UpdateModuleImp::latestTimestamp() const
+{
+    std::lock_guard<std::mutex> guard(latestLock_);
+    return latestTimestamp_;
+}
+
+std::wstring UpdateModuleImp::latestProgress() const
+{
+    std::lock_guard<std::mutex> guard(latestLock_);
+    return latestProgress_;
 }
 
 } // namespace Orvik

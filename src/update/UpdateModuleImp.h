@@ -1,13 +1,59 @@
 #pragma once
-// The update service module.
+// The update service module: answers the six update requests on the bus,
+// follows the update results setting and asks to be unloaded when idle.
 
 #include "module/BaseModule.h"
 
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
 namespace Orvik {
+
+class SettingsManager;
+class ZuUpdateAgentHandle;
 
 class UpdateModuleImp : public BaseModule {
 public:
     explicit UpdateModuleImp(std::shared_ptr<Basalt::IOCContainer> container);
+    ~UpdateModuleImp() override;
+
+    ModuleStatus initialize() override;
+    ModuleStatus start() override;
+    ModuleStatus uninitialize() override;
+
+    ModuleStatus CallbackRefreshState(const MessagePtr& request);
+    ModuleStatus CallbackChangeState(const MessagePtr& request);
+    ModuleStatus CallbackPersonalize(const MessagePtr& request);
+    ModuleStatus CallbackRunUpdate(const MessagePtr& request);
+    ModuleStatus CallbackUpdateProgress(const MessagePtr& request);
+    ModuleStatus CallbackRefreshUpdateProgress(const MessagePtr& request);
+
+    ModuleStatus PublishUpdateSettingState(std::uint32_t option);
+    ModuleStatus onPropertyUpdateResults(const std::wstring& propertyName);
+    ModuleStatus HandleUnload(ModuleStatus status);
+
+    // What a refresh would publish now, and whether an update blocks unloading.
+    std::uint64_t latestTimestamp() const;
+    std::wstring latestProgress() const;
+    bool updateInProgress() const { return updateInProgress_.load(); }
+
+private:
+    using Handler = ModuleStatus (UpdateModuleImp::*)(const MessagePtr&);
+    using AgentStep = ModuleStatus (*)(UpdateModuleImp&, ZuUpdateAgentHandle&, const MessagePtr&);
+
+    // The frame the four agent handlers share: COM, a fresh agent handle, the step.
+    ModuleStatus runAgentRequest(const wchar_t* handlerName, const MessagePtr& request, AgentStep step);
+    ModuleStatus publishText(const wchar_t* name, const std::wstring& payload, const wchar_t* function);
+    void setLatest(std::uint64_t timestamp, std::wstring progress);
+
+    mutable std::mutex latestLock_;
+    std::uint64_t latestTimestamp_ = 0;
+    std::wstring latestProgress_;
+    std::shared_ptr<SettingsManager> settingsManager_;
+    std::atomic<bool> updateInProgress_{false};
 };
 
 } // namespace Orvik

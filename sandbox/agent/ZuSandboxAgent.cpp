@@ -1,0 +1,211 @@
+#include "ZuSandboxAgent.h"
+
+#include "update/IZuUpdateAgent.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cwchar>
+#include <map>
+#include <new>
+#include <mutex>
+#include <string>
+#include <utility>
+
+namespace {
+
+std::atomic<long> g_objects{0};
+std::atomic<long> g_locks{0};
+
+std::mutex g_propertiesLock;
+std::map<std::pair<std::wstring, std::wstring>, std::wstring> g_properties;
+
+bool environment(const wchar_t* name, std::wstring& value)
+{
+    wchar_t buffer[1024];
+    const DWORD length = GetEnvironmentVariableW(name, buffer, 1024);
+    if (length == 0 || length >= 1024)
+        return false;
+    value.assign(buffer, length);
+    return true;
+}
+
+HRESULT scripted(const wchar_t* name, HRESULT otherwise)
+{
+    std::wstring text;
+    if (!environment(name, text))
+        return otherwise;
+    return static_cast<HRESULT>(std::wcstoul(text.c_str(), nullptr, 0));
+}
+
+std::wstring textOf(BSTR text)
+{
+    return text != nullptr ? std::wstring(text, SysStringLen(text)) : std::wstring();
+}
+
+void record(const std::wstring& call)
+{
+    std::wstring path;
+    if (!environment(L"ZU_AGENT_CALL_LOG", path))
+        return;
+    static std::mutex lock;
+    std::lock_guard<std::mutex> guard(lock);
+    if (FILE* log = _wfopen(path.c_str(), L"ab")) {
+        std::string line;
+        for (wchar_t c : call)
+            line.push_back(c < 128 ? static_cast<char>(c) : '?');
+        line += "\n";
+        std::fwrite(line.data(), 1, line.size(), log);
+        std::fclose(log);
+    }
+}
+
+class SandboxAgent : public IZuUpdateAgent {
+public:
+    SandboxAgent() { ++g_objects; }
+    virtual ~SandboxAgent() { --g_objects; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        if (out == nullptr)
+            return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IZuUpdateAgent)) {
+            *out = static_cast<IZuUpdateAgent*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG left = --references_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+    HRESULT STDMETHODCALLTYPE Initialize(BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Shutdown() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetStatus(BSTR, LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CancelUpdate(BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CheckForUpdates(BSTR, LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetLastResult(BSTR, HRESULT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetVersion(BSTR, BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Uninstall(BSTR, BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE IsInstalled(BSTR, BSTR, BOOL*) override { return E_NOTIMPL; }
+
+    HRESULT STDMETHODCALLTYPE StartUpdate(BSTR package) override
+    {
+        record(L"StartUpdate(" + textOf(package) + L")");
+        return scripted(L"ZU_AGENT_STARTUPDATE_RESULT", S_OK);
+    }
+
+    HRESULT STDMETHODCALLTYPE Install(BSTR package, BSTR appIdList) override
+    {
+        record(L"Install(" + textOf(package) + L"," + textOf(appIdList) + L")");
+        return scripted(L"ZU_AGENT_INSTALL_RESULT", S_OK);
+    }
+
+    HRESULT STDMETHODCALLTYPE GetProperty(BSTR package, BSTR name, BSTR* value) override
+    {
+        record(L"GetProperty(" + textOf(package) + L"," + textOf(name) + L")");
+        if (value == nullptr)
+            return E_POINTER;
+        *value = nullptr;
+        const HRESULT result = scripted(L"ZU_AGENT_GETPROPERTY_RESULT", S_OK);
+        if (result != S_OK)
+            return result;
+        std::wstring text;
+        if (!(textOf(name) == L"autochk" && environment(L"ZU_AGENT_AUTOCHK", text))) {
+            std::lock_guard<std::mutex> guard(g_propertiesLock);
+            auto it = g_properties.find({textOf(package), textOf(name)});
+            if (it == g_properties.end())
+                return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+            text = it->second;
+        }
+        *value = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        return *value != nullptr ? S_OK : E_OUTOFMEMORY;
+    }
+
+    HRESULT STDMETHODCALLTYPE SetProperty(BSTR package, BSTR name, BSTR value) override
+    {
+        record(L"SetProperty(" + textOf(package) + L"," + textOf(name) + L"," + textOf(value) + L")");
+        const HRESULT result = scripted(L"ZU_AGENT_SETPROPERTY_RESULT", S_OK);
+        if (result == S_OK) {
+            std::lock_guard<std::mutex> guard(g_propertiesLock);
+            g_properties[{textOf(package), textOf(name)}] = textOf(value);
+        }
+        return result;
+    }
+
+private:
+    std::atomic<ULONG> references_{1};
+};
+
+class AgentFactory : public IClassFactory {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        if (out == nullptr)
+            return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
+            *out = static_cast<IClassFactory*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override
+    {
+        ++g_locks;
+        return 2;
+    }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        --g_locks;
+        return 1;
+    }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override
+    {
+        if (out == nullptr)
+            return E_POINTER;
+        *out = nullptr;
+        if (outer != nullptr)
+            return CLASS_E_NOAGGREGATION;
+        const HRESULT scriptedResult = scripted(L"ZU_AGENT_CREATE_RESULT", S_OK);
+        if (scriptedResult != S_OK)
+            return scriptedResult;
+        auto* agent = new (std::nothrow) SandboxAgent;
+        if (agent == nullptr)
+            return E_OUTOFMEMORY;
+        const HRESULT result = agent->QueryInterface(iid, out);
+        agent->Release();
+        return result;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override
+    {
+        lock ? ++g_locks : --g_locks;
+        return S_OK;
+    }
+};
+
+AgentFactory g_factory;
+
+} // namespace
+
+extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out)
+{
+    if (out == nullptr)
+        return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualCLSID(clsid, CLSID_ZuUpdateAgent) && !IsEqualCLSID(clsid, CLSID_ZuUpdateAgentUnsignedCopy))
+        return CLASS_E_CLASSNOTAVAILABLE;
+    return g_factory.QueryInterface(iid, out);
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow()
+{
+    return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE;
+}

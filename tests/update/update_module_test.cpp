@@ -1,0 +1,407 @@
+// The update module over a recording bus and settings client, with the real
+// agent handle factory and the sandbox agent behind it.
+#include "AgentEnvironment.h"
+#include "LogCapture.h"
+#include "message/Message.h"
+#include "settings/SettingsManager.h"
+#include "update/UpdateModuleImp.h"
+#include "update/ZuUpdateAgentHandle.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <thread>
+
+using namespace Orvik;
+using testsupport::AgentCallLog;
+using testsupport::LogCapture;
+using testsupport::ScopedEnvironment;
+
+namespace {
+
+struct Published {
+    std::wstring name;
+    std::wstring sender;
+    std::wstring payload;
+};
+
+// Keeps subscriptions so tests can deliver requests, and records publications.
+class RecordingBus : public MessageBus {
+public:
+    std::mutex lock;
+    std::vector<std::wstring> subscribed;
+    std::vector<std::wstring> unsubscribed;
+    std::map<std::wstring, MessageCallback> callbacks;
+    std::vector<Published> published;
+    std::map<std::wstring, ModuleStatus> subscribeFailures;
+    std::map<std::wstring, ModuleStatus> unsubscribeFailures;
+    ModuleStatus publishResult = 0;
+
+    ModuleStatus deliver(const std::wstring& name, const std::wstring& sender, const std::wstring& payload)
+    {
+        MessageCallback callback;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            callback = callbacks.at(name);
+        }
+        return callback(createMessage(name, sender, payload));
+    }
+    std::vector<Published> publications()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return published;
+    }
+
+    ModuleStatus publish(const MessagePtr& m) override
+    {
+        if (!m)
+            return MODULE_STATUS_INVALID_PARAMETER;
+        std::lock_guard<std::mutex> guard(lock);
+        published.push_back({m->getName(), m->getSender(), m->getPayload()});
+        return publishResult;
+    }
+    ModuleStatus subscribe(const std::wstring& name, const MessageCallback& callback) override
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        subscribed.push_back(name);
+        auto failure = subscribeFailures.find(name);
+        if (failure != subscribeFailures.end())
+            return failure->second;
+        callbacks[name] = callback;
+        return 0;
+    }
+    ModuleStatus unsubscribe(const std::wstring& alias) override
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        unsubscribed.push_back(alias);
+        auto failure = unsubscribeFailures.find(alias);
+        return failure != unsubscribeFailures.end() ? failure->second : 0;
+    }
+    ModuleStatus publishEx(const MessagePtr&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+    ModuleStatus requestAsync(const MessagePtr&, const ReplyCallback&, const TimeLimit&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+    ModuleStatus request(const MessagePtr&, ReplyPtr&, const TimeLimit&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+    ModuleStatus requestAsyncEx(const MessagePtr&, const ReplyCallback&, const TimeLimit&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+    ModuleStatus requestEx(const MessagePtr&, ReplyPtr&, const TimeLimit&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+    ModuleStatus subscribe(const std::wstring&, const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+    ModuleStatus subscribeSameSession(const std::wstring&, const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+    ModuleStatus subscribeSameSession(const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+    ModuleStatus subscribeFilter(const std::wstring&, const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+    ModuleStatus subscribeFilter(const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+    ModuleStatus subscribeFilterSameSession(const std::wstring&, const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+    ModuleStatus subscribeFilterSameSession(const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+};
+
+class FakeSettings : public SettingsManager {
+public:
+    bool watchAccepted = true;
+    bool readSucceeds = true;
+    std::wstring value;
+    std::wstring watchedName;
+    PropertyCallback watcher;
+    std::chrono::milliseconds lastLimit{0};
+
+    bool getProperty(const std::wstring&, std::wstring& out, const std::chrono::milliseconds& limit) override
+    {
+        lastLimit = limit;
+        if (readSucceeds)
+            out = value;
+        return readSucceeds;
+    }
+    bool watchPropertySet(const PropertyCallback& callback, const std::wstring& name) override
+    {
+        watchedName = name;
+        watcher = callback;
+        return watchAccepted;
+    }
+};
+
+struct UnloadProbe {
+    std::atomic<int> calls{0};
+    std::atomic<std::uint32_t> answer{0};
+};
+
+std::uint32_t onUnload(void* context, const wchar_t*, std::uint32_t)
+{
+    auto* probe = static_cast<UnloadProbe*>(context);
+    ++probe->calls;
+    return probe->answer;
+}
+
+class UpdateModule : public ::testing::Test {
+protected:
+    LogCapture log;
+    AgentCallLog agentCalls;
+    std::shared_ptr<Basalt::IOCContainer> container = std::make_shared<Basalt::IOCContainer>();
+    std::shared_ptr<RecordingBus> bus = std::make_shared<RecordingBus>();
+    std::shared_ptr<FakeSettings> settings = std::make_shared<FakeSettings>();
+    UnloadProbe unloads;
+    std::unique_ptr<UpdateModuleImp> module;
+
+    void SetUp() override
+    {
+        container->registerType<ZuUpdateAgentHandle>(container.get());
+        container->registerInstance<SettingsManager>(Basalt::defaultRegistrationName(), settings);
+        module = std::make_unique<UpdateModuleImp>(container);
+        auto manager = std::make_shared<internal::ModuleManagerShim>(&unloads, &onUnload);
+        ASSERT_EQ(0u, module->baseInitialize(L"UpdateModule", L"", {}, manager, bus));
+    }
+    bool logged(const std::wstring& text, std::uint32_t level)
+    {
+        for (const auto& r : log.records())
+            if (r.text == text && r.level == level)
+                return true;
+        return false;
+    }
+};
+
+const std::vector<std::wstring> kSubscriptionOrder = {
+    L"Core.Update.RefreshState", L"Core.Update.ChangeState",   L"Core.Update.Personalize",
+    L"Core.Update.RunUpdate",    L"Core.Update.UpdateProgress", L"Core.Update.RefreshUpdateProgress"};
+
+TEST_F(UpdateModule, SubscribesTheSixRequestsInOrderAndStopsAtAFailure)
+{
+    ASSERT_EQ(0u, module->initialize());
+    EXPECT_EQ(kSubscriptionOrder, bus->subscribed);
+    EXPECT_TRUE(logged(L"Subscribed to 'Core.Update.RunUpdate' successfully", 1));
+
+    auto other = std::make_unique<UpdateModuleImp>(container);
+    auto failing = std::make_shared<RecordingBus>();
+    failing->subscribeFailures[L"Core.Update.Personalize"] = 0x80000008;
+    other->baseInitialize(L"UpdateModule", L"", {}, std::make_shared<internal::ModuleManagerShim>(nullptr, nullptr),
+                          failing);
+    EXPECT_EQ(0x80000008u, other->initialize());
+    EXPECT_EQ(3u, failing->subscribed.size());
+    EXPECT_TRUE(logged(L"Subscription to 'Core.Update.Personalize' failed. Status: 0x80000008", 4));
+}
+
+TEST_F(UpdateModule, UninitializeTriesEveryAliasAndReportsAnyFailure)
+{
+    EXPECT_EQ(0u, module->uninitialize());
+    const std::vector<std::wstring> order = {L"Core.Update.ChangeState",       L"Core.Update.RefreshState",
+                                             L"Core.Update.RefreshUpdateProgress", L"Core.Update.Personalize",
+                                             L"Core.Update.RunUpdate",          L"Core.Update.UpdateProgress"};
+    EXPECT_EQ(order, bus->unsubscribed);
+    bus->unsubscribed.clear();
+    bus->unsubscribeFailures[L"Core.Update.RefreshState"] = 0x8000000A;
+    EXPECT_EQ(0x80000002u, module->uninitialize());
+    EXPECT_EQ(6u, bus->unsubscribed.size());
+    EXPECT_TRUE(logged(L"Unsubscription to 'Core.Update.RefreshState' failed. Status: 0x8000000A", 4));
+    EXPECT_TRUE(logged(L"Unsubscribed to 'Core.Update.UpdateProgress' successfully", 1));
+}
+
+TEST_F(UpdateModule, StartNeedsTheSettingsClientAndItsWatch)
+{
+    container->registerInstance<SettingsManager>(Basalt::defaultRegistrationName(), nullptr);
+    EXPECT_EQ(0x80000002u, module->start());
+    EXPECT_TRUE(logged(L"Error getting the settings Mgr", 4));
+
+    container->registerInstance<SettingsManager>(Basalt::defaultRegistrationName(), settings);
+    settings->watchAccepted = false;
+    EXPECT_EQ(0x80000002u, module->start());
+    EXPECT_TRUE(logged(L"Error susbscribing for setting.", 4));
+    EXPECT_EQ(L"Core.Update.UpdateResults", settings->watchedName);
+}
+
+TEST_F(UpdateModule, StartReadsTheResultsPropertyOrFallsBackToNoAction)
+{
+    settings->readSucceeds = false;
+    EXPECT_EQ(0u, module->start());
+    EXPECT_EQ(LR"({"timestamp":0,"status":"no_action"})", module->latestProgress());
+    EXPECT_TRUE(logged(L"It was not possible to get the initial Update Results. Setting initial default value", 1));
+    EXPECT_TRUE(logged(L"Error: failed to retrieve property 'Core.Update.UpdateResults' value.", 4));
+
+    settings->readSucceeds = true;
+    settings->value = LR"({"timestamp":1700000000000,"result":"ok"})";
+    EXPECT_EQ(0u, module->start());
+    EXPECT_EQ(5000, settings->lastLimit.count());
+    EXPECT_EQ(1700000000000ull, module->latestTimestamp());
+    EXPECT_EQ(LR"({"timestamp":1700000000000,"status":"no_action"})", module->latestProgress());
+
+    // A change notification re-reads the property: equal timestamps are taken, older ones are not.
+    settings->value = LR"({"timestamp":1600000000000})";
+    settings->watcher(L"Core.Update.UpdateResults");
+    EXPECT_EQ(1700000000000ull, module->latestTimestamp());
+    settings->value = L"{\"timestamp\":\"soon\"}";
+    EXPECT_EQ(0x80000008u, module->onPropertyUpdateResults(L"Core.Update.UpdateResults"));
+    settings->value = L"[";
+    EXPECT_EQ(0x80000002u, module->onPropertyUpdateResults(L"Core.Update.UpdateResults"));
+    EXPECT_TRUE(logged(L"Error: parsing property 'Core.Update.UpdateResults' value.", 4));
+}
+
+TEST_F(UpdateModule, RefreshStatePublishesTheAgentSetting)
+{
+    ASSERT_EQ(0u, module->initialize());
+    {
+        ScopedEnvironment absent(L"ZU_AGENT_GETPROPERTY_RESULT", L"0x80070490");
+        EXPECT_EQ(0u, bus->deliver(L"Core.Update.RefreshState", L"peer", L""));
+    }
+    {
+        ScopedEnvironment off(L"ZU_AGENT_AUTOCHK", L"0");
+        EXPECT_EQ(0u, bus->deliver(L"Core.Update.RefreshState", L"peer", L""));
+    }
+    {
+        ScopedEnvironment odd(L"ZU_AGENT_AUTOCHK", L"7");
+        EXPECT_EQ(0u, bus->deliver(L"Core.Update.RefreshState", L"peer", L""));
+    }
+    auto published = bus->publications();
+    ASSERT_EQ(3u, published.size());
+    EXPECT_EQ(L"Core.Update.State", published[0].name);
+    EXPECT_EQ(L"UpdateModule", published[0].sender);
+    EXPECT_EQ(LR"({"state":"on","option":3,"error":false})", published[0].payload);
+    EXPECT_EQ(LR"({"state":"off","option":0,"error":false})", published[1].payload);
+    EXPECT_EQ(LR"({"state":"off","option":7,"error":true})", published[2].payload);
+    EXPECT_TRUE(logged(L"Update Setting State is an unexpected option 7", 4));
+    EXPECT_TRUE(logged(L"Processing: CallbackRefreshState", 1));
+    EXPECT_EQ(3, unloads.calls.load()); // idle after each request
+}
+
+TEST_F(UpdateModule, AgentRequestsReachTheAgent)
+{
+    ASSERT_EQ(0u, module->initialize());
+    EXPECT_EQ(0u, bus->deliver(L"Core.Update.ChangeState", L"peer", LR"({"state":"on","option":1})"));
+    EXPECT_EQ(0u, bus->deliver(L"Core.Update.Personalize", L"peer", LR"({"products":["X","Y"]})"));
+    EXPECT_EQ(0u, bus->deliver(L"Core.Update.RunUpdate", L"peer", L"ignored"));
+    EXPECT_EQ((std::vector<std::string>{"SetProperty(default,autochk,1)", "Install(default,X;Y;)",
+                                        "StartUpdate(default)"}),
+              agentCalls.calls());
+    EXPECT_TRUE(logged(L"Success calling Personalize", 1));
+    EXPECT_TRUE(logged(L"Successful call of 'Run Update'", 1));
+
+    EXPECT_EQ(0x80000002u, bus->deliver(L"Core.Update.ChangeState", L"peer", LR"({"state":"later"})"));
+    EXPECT_TRUE(logged(L"Error: State change was not possible", 4));
+    EXPECT_EQ(0x80000002u, bus->deliver(L"Core.Update.Personalize", L"peer", LR"({"products":[]})"));
+    EXPECT_TRUE(logged(L"Error personalizing", 4));
+    ScopedEnvironment failStart(L"ZU_AGENT_STARTUPDATE_RESULT", L"0x80004005");
+    EXPECT_EQ(0x80000002u, bus->deliver(L"Core.Update.RunUpdate", L"peer", L""));
+    EXPECT_TRUE(logged(L"Error Starting Update", 4));
+}
+
+TEST_F(UpdateModule, AgentCreationFailureEndsTheRequest)
+{
+    ASSERT_EQ(0u, module->initialize());
+    ScopedEnvironment failCreation(L"ZU_AGENT_CREATE_RESULT", L"0x80040154");
+    EXPECT_EQ(0x80000002u, bus->deliver(L"Core.Update.RunUpdate", L"peer", L""));
+    EXPECT_TRUE(logged(L"Failed to create IID_IZuUpdateAgent instance - error 0x80040154", 4));
+    EXPECT_TRUE(bus->publications().empty());
+}
+
+TEST_F(UpdateModule, NonNumericAgentSettingEscapesAsAnException)
+{
+    ASSERT_EQ(0u, module->initialize());
+    ScopedEnvironment text(L"ZU_AGENT_AUTOCHK", L"on");
+    // The bus client's delivery barrier turns this into a status; no unload is asked for.
+    EXPECT_THROW(bus->deliver(L"Core.Update.RefreshState", L"peer", L""), std::invalid_argument);
+    EXPECT_EQ(0, unloads.calls.load());
+}
+
+TEST_F(UpdateModule, ProgressIsTakenOnlyFromTheBridgeAndOnlyWhenNewer)
+{
+    ASSERT_EQ(0u, module->initialize());
+    const std::wstring first = LR"({"timestamp":100,"status":"running","percent":5})";
+    EXPECT_EQ(0u, bus->deliver(L"Core.Update.UpdateProgress", L"UpdateMsgrBridge", first));
+    EXPECT_EQ(first, module->latestProgress());
+    EXPECT_TRUE(module->updateInProgress());
+    EXPECT_EQ(0, unloads.calls.load());
+
+    // Same timestamp: not newer, kept as it was. Another sender: ignored.
+    EXPECT_EQ(0u, bus->deliver(L"Core.Update.UpdateProgress", L"UpdateMsgrBridge",
+                               LR"({"timestamp":100,"status":"running","percent":9})"));
+    EXPECT_EQ(0u, bus->deliver(L"Core.Update.UpdateProgress", L"updatemsgrbridge", LR"({"timestamp":900})"));
+    EXPECT_TRUE(logged(L"Upgrade progress message received from updatemsgrbridge. This message will not be processed.", 3));
+    EXPECT_EQ(first, module->latestProgress());
+
+    EXPECT_EQ(0x80000008u, bus->deliver(L"Core.Update.UpdateProgress", L"UpdateMsgrBridge", LR"({"status":"done"})"));
+    EXPECT_EQ(0x80000002u, bus->deliver(L"Core.Update.UpdateProgress", L"UpdateMsgrBridge", L"{oops"));
+    EXPECT_EQ(0, unloads.calls.load());
+
+    // A finished update clears the flag and the module asks to go.
+    const std::wstring done = LR"({"timestamp":200,"status":"finished"})";
+    EXPECT_EQ(0u, bus->deliver(L"Core.Update.UpdateProgress", L"UpdateMsgrBridge", done));
+    EXPECT_FALSE(module->updateInProgress());
+    EXPECT_EQ(1, unloads.calls.load());
+    EXPECT_EQ(0u, bus->deliver(L"Core.Update.RefreshUpdateProgress", L"peer", L""));
+    auto published = bus->publications();
+    ASSERT_EQ(1u, published.size());
+    EXPECT_EQ(L"Core.Update.UpdateProgress", published[0].name);
+    EXPECT_EQ(done, published[0].payload);
+
+    // The module hearing its own publication counts as another sender.
+    EXPECT_EQ(0u, bus->deliver(L"Core.Update.UpdateProgress", L"UpdateModule", done));
+    EXPECT_TRUE(module->updateInProgress());
+}
+
+TEST_F(UpdateModule, RefreshBeforeAnyTimestampStampsTheDefaultWithNow)
+{
+    settings->readSucceeds = false;
+    ASSERT_EQ(0u, module->start());
+    ASSERT_EQ(0u, module->initialize());
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const std::uint64_t before =
+        ((static_cast<std::uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime) - 116444736000000000ull) / 10000;
+    EXPECT_EQ(0u, bus->deliver(L"Core.Update.RefreshUpdateProgress", L"peer", L""));
+    auto published = bus->publications();
+    ASSERT_EQ(1u, published.size());
+    std::uint64_t stamped = 0;
+    ASSERT_EQ(1, swscanf(published[0].payload.c_str(), L"{\"timestamp\":%llu,\"status\":\"no_action\"}", &stamped))
+        << std::string(published[0].payload.begin(), published[0].payload.end());
+    EXPECT_GE(stamped, before);
+    EXPECT_LT(stamped, before + 60000);
+    EXPECT_EQ(0u, module->latestTimestamp());
+    EXPECT_EQ(published[0].payload, module->latestProgress());
+}
+
+TEST_F(UpdateModule, RefreshWithNothingStoredFailsCleanly)
+{
+    ASSERT_EQ(0u, module->initialize());
+    EXPECT_EQ(0x80000002u, bus->deliver(L"Core.Update.RefreshUpdateProgress", L"peer", L""));
+    EXPECT_TRUE(logged(L"Error: parsing message for Refresh Update Progress", 4));
+}
+
+TEST_F(UpdateModule, RefusedUnloadReplacesTheHandlerStatus)
+{
+    ASSERT_EQ(0u, module->initialize());
+    unloads.answer = 0x80000010;
+    EXPECT_EQ(0x80000010u, bus->deliver(L"Core.Update.RunUpdate", L"peer", L""));
+    EXPECT_TRUE(logged(L"Unloading module status: 2147483664", 3));
+    EXPECT_TRUE(logged(L"Unloading module error: MODULE_STATUS_DUPLICATE_MODULE", 4));
+}
+
+TEST_F(UpdateModule, FailedPublishIsReported)
+{
+    ASSERT_EQ(0u, module->initialize());
+    bus->publishResult = 0x8000000E;
+    EXPECT_EQ(0x8000000Eu, module->PublishUpdateSettingState(1));
+    EXPECT_TRUE(logged(L"Failed publishing (Core.Update.State): 2147483662", 4));
+}
+
+TEST_F(UpdateModule, ConcurrentProgressKeepsTheNewestPair)
+{
+    ASSERT_EQ(0u, module->initialize());
+    std::vector<std::thread> senders;
+    for (int t = 0; t < 4; ++t) {
+        senders.emplace_back([&, t] {
+            for (int i = 1; i <= 200; ++i) {
+                const std::uint64_t stamp = static_cast<std::uint64_t>(i) * 4 + t;
+                bus->deliver(L"Core.Update.UpdateProgress", L"UpdateMsgrBridge",
+                             L"{\"timestamp\":" + std::to_wstring(stamp) + L",\"status\":\"running\",\"n\":" +
+                                 std::to_wstring(stamp) + L"}");
+                if (i % 20 == 0)
+                    bus->deliver(L"Core.Update.RefreshUpdateProgress", L"peer", L"");
+            }
+        });
+    }
+    for (auto& s : senders)
+        s.join();
+    EXPECT_EQ(803u, module->latestTimestamp());
+    EXPECT_EQ(LR"({"timestamp":803,"status":"running","n":803})", module->latestProgress());
+    for (const auto& p : bus->publications()) {
+        std::uint64_t stamp = 0, n = 1;
+        ASSERT_EQ(2, swscanf(p.payload.c_str(), L"{\"timestamp\":%llu,\"status\":\"running\",\"n\":%llu}", &stamp, &n));
+        EXPECT_EQ(stamp, n); // never a timestamp from one message with the text of another
+    }
+}
+
+} // namespace
