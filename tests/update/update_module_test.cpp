@@ -2,6 +2,7 @@
 // agent handle factory and the sandbox agent behind it.
 #include "AgentEnvironment.h"
 #include "LogCapture.h"
+#include "json/JSONParser.h"
 #include "message/Message.h"
 #include "settings/SettingsManager.h"
 #include "update/UpdateModuleImp.h"
@@ -344,9 +345,14 @@ TEST_F(UpdateModule, RefreshBeforeAnyTimestampStampsTheDefaultWithNow)
     EXPECT_EQ(0u, bus->deliver(L"Core.Update.RefreshUpdateProgress", L"peer", L""));
     auto published = bus->publications();
     ASSERT_EQ(1u, published.size());
+    // The stamp replaces the member, which moves it behind "status".
+    JSONParser payload;
+    ASSERT_TRUE(payload.parse(published[0].payload));
     std::uint64_t stamped = 0;
-    ASSERT_EQ(1, swscanf(published[0].payload.c_str(), L"{\"timestamp\":%llu,\"status\":\"no_action\"}", &stamped))
-        << std::string(published[0].payload.begin(), published[0].payload.end());
+    std::wstring status;
+    ASSERT_TRUE(payload.getUInt64(L"timestamp", stamped));
+    ASSERT_TRUE(payload.getString(L"status", status));
+    EXPECT_EQ(L"no_action", status);
     EXPECT_GE(stamped, before);
     EXPECT_LT(stamped, before + 60000);
     EXPECT_EQ(0u, module->latestTimestamp());
