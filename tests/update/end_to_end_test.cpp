@@ -1,0 +1,155 @@
+// A host's view: the built DLL on the sandbox broker, serving update requests
+// with the signed sandbox agent behind it.
+#include "AgentEnvironment.h"
+#include "BrokerHarness.h"
+#include "ModuleLibrary.h"
+#include "json/JSONParser.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+
+using namespace bustest;
+using testsupport::AgentCallLog;
+using testsupport::ModuleLibrary;
+using testsupport::ScopedEnvironment;
+
+namespace {
+
+struct Seen {
+    std::wstring name;
+    std::wstring sender;
+    std::wstring payload;
+};
+
+std::atomic<int> g_unloadRequests{0};
+
+std::uint32_t onUnload(void*, const wchar_t*, std::uint32_t request)
+{
+    EXPECT_EQ(0u, request);
+    ++g_unloadRequests;
+    return 0;
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    ModuleLibrary module;
+    BrokerLibrary broker;
+    const Orvik::MessageBusFunctions* functions = nullptr;
+    std::unique_ptr<BrokerConnection> hostSide;
+    std::unique_ptr<BrokerConnection> moduleSide;
+    std::shared_ptr<Orvik::MessageBusClient> host;
+    const Orvik::ModuleEntryTable* entries = nullptr;
+    Orvik::ModuleHandle handle = nullptr;
+    std::mutex lock;
+    std::vector<Seen> seen;
+
+    void SetUp() override
+    {
+        ASSERT_NE(nullptr, module.handle());
+        ASSERT_NE(nullptr, broker.handle());
+        functions = broker.functions();
+        hostSide = std::make_unique<BrokerConnection>(functions);
+        moduleSide = std::make_unique<BrokerConnection>(functions);
+        host = hostSide->makeClient();
+        for (const wchar_t* name : {L"Core.Update.State", L"Core.Update.UpdateProgress"}) {
+            ASSERT_EQ(0u, host->subscribe(name, [this](const Orvik::MessagePtr& m) {
+                std::lock_guard<std::mutex> guard(lock);
+                seen.push_back({m->getName(), m->getSender(), m->getPayload()});
+                return 0u;
+            }));
+        }
+        entries = module.entries();
+        ASSERT_EQ(0u, entries->newModule(&handle, L"UpdateModule"));
+        ASSERT_EQ(0u, entries->initializeModuleV2(handle, L"UpdateModule", L"", 0, nullptr, nullptr, nullptr,
+                                                  &onUnload, moduleSide->handle(), functions));
+        // No settings service in this build: start says so and the module still serves requests.
+        EXPECT_EQ(0x80000002u, entries->startModule(handle));
+        g_unloadRequests = 0;
+    }
+    void TearDown() override
+    {
+        if (handle != nullptr) {
+            EXPECT_EQ(0u, entries->uninitializeModule(handle));
+            EXPECT_EQ(0u, entries->destroyModule(handle));
+        }
+        host.reset();
+        moduleSide.reset();
+        hostSide.reset();
+    }
+
+    void send(const std::wstring& name, const std::wstring& sender, const std::wstring& payload)
+    {
+        ASSERT_EQ(0u, host->publish(Orvik::createMessage(name, sender, payload)));
+    }
+    // The module's publication of `name` after `count` earlier ones.
+    bool waitForPublication(const std::wstring& name, std::size_t count, Seen& out)
+    {
+        return waitUntil([&] {
+            std::lock_guard<std::mutex> guard(lock);
+            std::size_t found = 0;
+            for (const Seen& s : seen)
+                if (s.name == name && s.sender == L"UpdateModule" && found++ == count) {
+                    out = s;
+                    return true;
+                }
+            return false;
+        });
+    }
+};
+
+TEST_F(EndToEnd, StateRequestsAreAnsweredOnTheBusAndTheModuleAsksToUnload)
+{
+    AgentCallLog agent;
+    Seen state;
+    send(L"Core.Update.ChangeState", L"Settings.UI", LR"({"state":"on","option":2})");
+    ASSERT_TRUE(waitUntil([&] { return agent.calls().size() == 1; }));
+    send(L"Core.Update.RefreshState", L"Settings.UI", L"");
+    ASSERT_TRUE(waitForPublication(L"Core.Update.State", 0, state));
+    EXPECT_EQ(L"UpdateModule", state.sender);
+    EXPECT_EQ(LR"({"state":"on","option":2,"error":false})", state.payload);
+
+    send(L"Core.Update.ChangeState", L"Settings.UI", LR"({"state":"OFF"})");
+    send(L"Core.Update.RefreshState", L"Settings.UI", L"");
+    ASSERT_TRUE(waitForPublication(L"Core.Update.State", 1, state));
+    EXPECT_EQ(LR"({"state":"off","option":0,"error":false})", state.payload);
+    EXPECT_TRUE(waitUntil([] { return g_unloadRequests.load() == 4; }));
+    EXPECT_EQ((std::vector<std::string>{"SetProperty(default,autochk,2)", "GetProperty(default,autochk)",
+                                        "SetProperty(default,autochk,0)", "GetProperty(default,autochk)"}),
+              agent.calls());
+}
+
+TEST_F(EndToEnd, ARunningUpdateKeepsTheModuleLoadedUntilItFinishes)
+{
+    AgentCallLog agent;
+    send(L"Core.Update.RunUpdate", L"Settings.UI", L"");
+    ASSERT_TRUE(waitUntil([] { return g_unloadRequests.load() == 1; }));
+    EXPECT_EQ(std::vector<std::string>{"StartUpdate(default)"}, agent.calls());
+
+    // The broker delivers on several threads: give each report time to land
+    // before the next, so they are handled in the order sent.
+    send(L"Core.Update.UpdateProgress", L"UpdateMsgrBridge", LR"({"timestamp":1000,"status":"running","pct":40})");
+    Sleep(300);
+    send(L"Core.Update.UpdateProgress", L"SomeoneElse", LR"({"timestamp":5000,"status":"failed"})");
+    Sleep(300);
+    EXPECT_EQ(1, g_unloadRequests.load());
+    send(L"Core.Update.UpdateProgress", L"UpdateMsgrBridge", LR"({"timestamp":2000,"status":"succeeded"})");
+    EXPECT_TRUE(waitUntil([] { return g_unloadRequests.load() == 2; }));
+
+    send(L"Core.Update.RefreshUpdateProgress", L"Settings.UI", L"");
+    Seen progress;
+    ASSERT_TRUE(waitForPublication(L"Core.Update.UpdateProgress", 0, progress));
+    EXPECT_EQ(LR"({"timestamp":2000,"status":"succeeded"})", progress.payload);
+}
+
+TEST_F(EndToEnd, AgentCreationFailureEndsTheRequestWithoutAnAnswer)
+{
+    ScopedEnvironment failCreation(L"ZU_AGENT_CREATE_RESULT", L"0x80004005");
+    send(L"Core.Update.RefreshState", L"Settings.UI", L"");
+    ASSERT_TRUE(waitUntil([] { return g_unloadRequests.load() == 1; }));
+    std::lock_guard<std::mutex> guard(lock);
+    EXPECT_TRUE(seen.empty());
+}
+
+} // namespace
