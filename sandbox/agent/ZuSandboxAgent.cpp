@@ -5,19 +5,58 @@
 #include <atomic>
 #include <cstdio>
 #include <cwchar>
-#include <map>
 #include <new>
 #include <mutex>
 #include <string>
-#include <utility>
 
 namespace {
 
 std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
 
-std::mutex g_propertiesLock;
-std::map<std::pair<std::wstring, std::wstring>, std::wstring> g_properties;
+// Properties live in the registry: COM unloads this library whenever the last
+// apartment of the process closes, and the values must outlive that.
+constexpr wchar_t kPropertyRoot[] = L"Software\\Corvane\\SandboxUpdateAgent\\";
+
+class PropertyKey {
+public:
+    PropertyKey(const std::wstring& package, bool create)
+    {
+        const std::wstring path = kPropertyRoot + package;
+        const LONG result = create ? RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
+                                                     KEY_READ | KEY_WRITE, nullptr, &key_, nullptr)
+                                   : RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key_);
+        if (result != ERROR_SUCCESS)
+            key_ = nullptr;
+    }
+    ~PropertyKey()
+    {
+        if (key_ != nullptr)
+            RegCloseKey(key_);
+    }
+    PropertyKey(const PropertyKey&) = delete;
+    PropertyKey& operator=(const PropertyKey&) = delete;
+
+    bool read(const std::wstring& name, std::wstring& value) const
+    {
+        wchar_t buffer[1024];
+        DWORD size = sizeof buffer;
+        if (key_ == nullptr ||
+            RegGetValueW(key_, nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
+            return false;
+        value = buffer;
+        return true;
+    }
+    bool write(const std::wstring& name, const std::wstring& value) const
+    {
+        return key_ != nullptr &&
+               RegSetValueExW(key_, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    }
+
+private:
+    HKEY key_ = nullptr;
+};
 
 bool environment(const wchar_t* name, std::wstring& value)
 {
@@ -117,13 +156,9 @@ public:
         if (result != S_OK)
             return result;
         std::wstring text;
-        if (!(textOf(name) == L"autochk" && environment(L"ZU_AGENT_AUTOCHK", text))) {
-            std::lock_guard<std::mutex> guard(g_propertiesLock);
-            auto it = g_properties.find({textOf(package), textOf(name)});
-            if (it == g_properties.end())
-                return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
-            text = it->second;
-        }
+        if (!(textOf(name) == L"autochk" && environment(L"ZU_AGENT_AUTOCHK", text)) &&
+            !PropertyKey(textOf(package), false).read(textOf(name), text))
+            return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
         *value = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
         return *value != nullptr ? S_OK : E_OUTOFMEMORY;
     }
@@ -132,11 +167,9 @@ public:
     {
         record(L"SetProperty(" + textOf(package) + L"," + textOf(name) + L"," + textOf(value) + L")");
         const HRESULT result = scripted(L"ZU_AGENT_SETPROPERTY_RESULT", S_OK);
-        if (result == S_OK) {
-            std::lock_guard<std::mutex> guard(g_propertiesLock);
-            g_properties[{textOf(package), textOf(name)}] = textOf(value);
-        }
-        return result;
+        if (result != S_OK)
+            return result;
+        return PropertyKey(textOf(package), true).write(textOf(name), textOf(value)) ? S_OK : E_FAIL;
     }
 
 private:

@@ -14,7 +14,8 @@
 //                                "StartUpdate(default)", "Install(default,A;B;)",
 //                                "GetProperty(default,autochk)", "SetProperty(default,autochk,1)"
 // Values are decimal or 0x-prefixed hexadecimal. Properties set through
-// SetProperty are kept per package for the life of the process.
+// SetProperty are kept per package under
+// HKCU\Software\Corvane\SandboxUpdateAgent\<package>.
 
 #include <windows.h>
 
