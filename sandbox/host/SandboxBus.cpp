@@ -32,6 +32,21 @@ bool BusWatcher::waitFor(const std::wstring& name, DWORD milliseconds)
     });
 }
 
+bool BusWatcher::waitForNth(const std::wstring& name, const std::wstring& sender, std::size_t index,
+                            DWORD milliseconds, Seen& out)
+{
+    std::unique_lock<std::mutex> guard(lock_);
+    return arrived_.wait_for(guard, std::chrono::milliseconds(milliseconds), [&] {
+        std::size_t found = 0;
+        for (const Seen& message : seen_)
+            if (message.name == name && message.sender == sender && found++ == index) {
+                out = message;
+                return true;
+            }
+        return false;
+    });
+}
+
 std::vector<BusWatcher::Seen> BusWatcher::seen()
 {
     std::lock_guard<std::mutex> guard(lock_);

@@ -42,6 +42,9 @@ public:
                                    const wchar_t* sender, const wchar_t* payload);
     // Waits at most `milliseconds` for a message named `name`; true when one came.
     bool waitFor(const std::wstring& name, DWORD milliseconds);
+    // Waits for the `index`-th (from 0) message named `name` from `sender`.
+    bool waitForNth(const std::wstring& name, const std::wstring& sender, std::size_t index, DWORD milliseconds,
+                    Seen& out);
     std::vector<Seen> seen();
 
 private:

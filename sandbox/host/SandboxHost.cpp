@@ -8,6 +8,8 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <map>
+#include <memory>
 #include <string>
 
 namespace {
@@ -60,64 +62,160 @@ std::wstring ownFolder()
     return folder;
 }
 
-// A second module, this time with the sandbox bus broker as its message bus.
-void runOnTheSandboxBus(const ModuleEntryTable* entries, int& unloadRequests)
-{
-    std::wprintf(L"\nConnecting a module to the sandbox message bus:\n");
-    sandbox::SandboxBus bus(ownFolder());
-    if (!bus.loaded()) {
-        std::wprintf(L"  BusBroker.dll was not found beside the host (error %lu); skipped\n", GetLastError());
-        return;
+// Where the sandbox agent writes down what it was asked to do.
+class AgentCallLog {
+public:
+    AgentCallLog()
+    {
+        wchar_t folder[MAX_PATH];
+        wchar_t file[MAX_PATH];
+        GetTempPathW(MAX_PATH, folder);
+        GetTempFileNameW(folder, L"zua", 0, file);
+        path_ = file;
+        SetEnvironmentVariableW(L"ZU_AGENT_CALL_LOG", path_.c_str());
     }
-    std::wprintf(L"  bus broker %hs loaded; CreateObject(2001000) gave its function table\n", bus.version());
-    sandbox::BusWatcher watcher;  // outlives the connections that deliver to it
-    std::unique_ptr<sandbox::BusConnection> hostSide = bus.connect();
-    std::unique_ptr<sandbox::BusConnection> moduleSide = bus.connect();
-    if (!hostSide || !moduleSide) {
-        std::wprintf(L"  the broker refused a connection; skipped\n");
-        return;
+    ~AgentCallLog()
+    {
+        SetEnvironmentVariableW(L"ZU_AGENT_CALL_LOG", nullptr);
+        DeleteFileW(path_.c_str());
     }
-    const std::uint32_t watchId = bus.table()->subscribeFilter(hostSide->handle(), &watcher,
-                                                               &sandbox::BusWatcher::onMessage, L"Core\\.Update\\..*");
-    std::wprintf(L"  host connection watches \"Core\\.Update\\..*\"; a second connection goes to the module\n\n");
-
-    Orvik::ModuleHandle handle = nullptr;
-    report(L"NewModule(\"UpdateModule\")", entries->newModule(&handle, L"UpdateModule"));
-    if (handle == nullptr)
-        return;
-    report(L"InitializeModuleV2(bus = sandbox broker)",
-           entries->initializeModuleV2(handle, L"UpdateModule", L"", 0, nullptr, nullptr, &unloadRequests,
-                                       &onModuleManagerRequest, moduleSide->handle(), bus.table()));
-    report(L"StartModule", entries->startModule(handle));
-
-    std::wprintf(L"\nThe host publishes \"Core.Update.RefreshState\" on the bus:\n");
-    report(L"publish(\"Core.Update.RefreshState\")",
-           bus.publish(*hostSide, L"Core.Update.RefreshState", L"SandboxHost", L"{}"));
-    if (watcher.waitFor(L"Core.Update.RefreshState", 2000))
-        std::wprintf(L"  the broker delivered it on its own thread (the host's watcher saw it)\n");
-    if (watcher.waitFor(L"Core.Update.State", 2000)) {
-        for (const auto& message : watcher.seen())
-            if (message.name == L"Core.Update.State")
-                std::wprintf(L"  the module answered: \"%ls\" from %ls: %ls\n", message.name.c_str(),
-                             message.sender.c_str(), message.payload.c_str());
-    } else {
-        std::wprintf(L"  no \"Core.Update.State\" came back within 2 s: this build's module has no update\n"
-                     L"  request handlers subscribed yet, so the message had no subscriber in the module\n");
+    // Prints the calls made since the last time and forgets them.
+    void printNew()
+    {
+        if (FILE* file = _wfopen(path_.c_str(), L"rb")) {
+            char line[1024];
+            while (std::fgets(line, sizeof line, file))
+                std::wprintf(L"  agent: %hs", line);
+            std::fclose(file);
+        }
+        if (FILE* file = _wfopen(path_.c_str(), L"wb"))
+            std::fclose(file);
     }
 
-    std::wprintf(L"\nThe host hands the module a message directly:\n");
-    Orvik::MessageHeader header = Orvik::kMessageHeaderTemplate;
-    report(L"DirectMessage(\"Core.Update.RefreshState\")",
-           entries->directMessage(handle, &header, L"Core.Update.RefreshState", L"SandboxHost", L"{}"));
-    report(L"DirectMessage(name = null)", entries->directMessage(handle, &header, nullptr, L"SandboxHost", L"{}"));
+private:
+    std::wstring path_;
+};
 
-    std::wprintf(L"\nShutting the bus-connected module down:\n");
-    report(L"StopModule", entries->stopModule(handle));
-    report(L"UninitializeModule", entries->uninitializeModule(handle));
-    report(L"DestroyModule (its bus client drops its subscriptions)", entries->destroyModule(handle));
-    bus.table()->unsubscribe(hostSide->handle(), watchId);
-    std::wprintf(L"  %zu message(s) reached the host's watcher in all\n", watcher.seen().size());
-}
+// The module on the sandbox bus broker, serving the update requests with the
+// signed sandbox update agent behind it.
+class UpdateScenario {
+public:
+    UpdateScenario(const ModuleEntryTable* entries, int& unloadRequests)
+        : entries_(entries), unloadRequests_(unloadRequests), bus_(ownFolder())
+    {
+    }
+
+    void run()
+    {
+        std::wprintf(L"\nConnecting a module to the sandbox message bus:\n");
+        if (!bus_.loaded()) {
+            std::wprintf(L"  BusBroker.dll was not found beside the host (error %lu); skipped\n", GetLastError());
+            return;
+        }
+        std::wprintf(L"  bus broker %hs loaded; CreateObject(2001000) gave its function table\n", bus_.version());
+        hostSide_ = bus_.connect();
+        moduleSide_ = bus_.connect();
+        if (!hostSide_ || !moduleSide_) {
+            std::wprintf(L"  the broker refused a connection; skipped\n");
+            return;
+        }
+        const std::uint32_t watchId = bus_.table()->subscribeFilter(
+            hostSide_->handle(), &watcher_, &sandbox::BusWatcher::onMessage, L"Core\\.Update\\.(State|UpdateProgress)");
+        std::wprintf(L"  the host watches the module's answers on its own connection\n\n");
+
+        Orvik::ModuleHandle handle = nullptr;
+        report(L"NewModule(\"UpdateModule\")", entries_->newModule(&handle, L"UpdateModule"));
+        if (handle == nullptr)
+            return;
+        report(L"InitializeModuleV2(bus = sandbox broker)",
+               entries_->initializeModuleV2(handle, L"UpdateModule", L"", 0, nullptr, nullptr, &unloadRequests_,
+                                            &onModuleManagerRequest, moduleSide_->handle(), bus_.table()));
+        report(L"StartModule", entries_->startModule(handle));
+        std::wprintf(L"  (no settings service runs in this sandbox yet, so the module cannot follow\n"
+                     L"   \"Core.Update.UpdateResults\"; it serves requests all the same)\n");
+
+        step(L"A settings page asks for the automatic-update state");
+        request(L"Core.Update.RefreshState", L"");
+        awaitAnswer(L"Core.Update.State");
+
+        step(L"The user switches automatic update off, then asks again");
+        request(L"Core.Update.ChangeState", LR"({"state":"off"})");
+        request(L"Core.Update.RefreshState", L"");
+        awaitAnswer(L"Core.Update.State");
+
+        step(L"The user switches it on with option 2");
+        request(L"Core.Update.ChangeState", LR"({"state":"On","option":2})");
+        request(L"Core.Update.RefreshState", L"");
+        awaitAnswer(L"Core.Update.State");
+
+        step(L"A malformed change request is refused without touching the agent");
+        request(L"Core.Update.ChangeState", LR"({"state":"sometimes"})");
+
+        step(L"Two products are installed");
+        request(L"Core.Update.Personalize", LR"({"products":["Acme.Editor","Acme.Viewer"]})");
+
+        step(L"An update is started; the update bridge reports progress");
+        request(L"Core.Update.RunUpdate", L"");
+        const int before = unloadRequests_;
+        request(L"Core.Update.UpdateProgress", LR"({"timestamp":1765200000000,"status":"running","percent":40})",
+                L"UpdateMsgrBridge");
+        request(L"Core.Update.UpdateProgress", LR"({"timestamp":1765200000001,"status":"done"})", L"Impostor");
+        std::wprintf(L"  unload requests while the update runs: %d (the module stays loaded)\n",
+                     unloadRequests_ - before);
+        request(L"Core.Update.UpdateProgress", LR"({"timestamp":1765200090000,"status":"succeeded"})",
+                L"UpdateMsgrBridge");
+        std::wprintf(L"  after the bridge reported success: %d unload request(s) so far\n", unloadRequests_);
+
+        step(L"A settings page asks for the latest progress");
+        request(L"Core.Update.RefreshUpdateProgress", L"");
+        awaitAnswer(L"Core.Update.UpdateProgress");
+
+        step(L"The host hands the module a request directly");
+        Orvik::MessageHeader header = Orvik::kMessageHeaderTemplate;
+        report(L"DirectMessage(\"Core.Update.RefreshState\")",
+               entries_->directMessage(handle, &header, L"Core.Update.RefreshState", L"SandboxHost", L""));
+        awaitAnswer(L"Core.Update.State");
+        report(L"DirectMessage(name = null)", entries_->directMessage(handle, &header, nullptr, L"SandboxHost", L""));
+
+        std::wprintf(L"\nShutting the module down:\n");
+        report(L"StopModule", entries_->stopModule(handle));
+        report(L"UninitializeModule", entries_->uninitializeModule(handle));
+        report(L"DestroyModule", entries_->destroyModule(handle));
+        bus_.table()->unsubscribe(hostSide_->handle(), watchId);
+    }
+
+private:
+    void step(const wchar_t* what) { std::wprintf(L"\n%ls:\n", what); }
+
+    // Publishes a request from the host and lets the module handle it.
+    void request(const wchar_t* name, const wchar_t* payload, const wchar_t* sender = L"Settings.UI")
+    {
+        std::wprintf(L"  %ls -> %ls %ls\n", sender, name, payload);
+        bus_.publish(*hostSide_, name, sender, payload);
+        // The broker delivers on its own threads; requests are handled one at a time here.
+        Sleep(400);
+        agentCalls_.printNew();
+    }
+
+    void awaitAnswer(const std::wstring& name)
+    {
+        sandbox::BusWatcher::Seen answer;
+        const std::size_t index = answers_[name]++;
+        if (watcher_.waitForNth(name, L"UpdateModule", index, 5000, answer))
+            std::wprintf(L"  module -> %ls %ls\n", answer.name.c_str(), answer.payload.c_str());
+        else
+            std::wprintf(L"  no %ls came back within 5 s\n", name.c_str());
+    }
+
+    const ModuleEntryTable* entries_;
+    int& unloadRequests_;
+    sandbox::SandboxBus bus_;
+    sandbox::BusWatcher watcher_; // outlives the connections that deliver to it
+    std::unique_ptr<sandbox::BusConnection> hostSide_;
+    std::unique_ptr<sandbox::BusConnection> moduleSide_;
+    AgentCallLog agentCalls_;
+    std::map<std::wstring, std::size_t> answers_;
+};
 
 } // namespace
 
@@ -164,7 +262,7 @@ int wmain(int argc, wchar_t** argv)
     std::wprintf(L"\nDestroying the module:\n");
     report(L"DestroyModule", entries->destroyModule(handle));
 
-    runOnTheSandboxBus(entries, unloadRequests);
+    UpdateScenario(entries, unloadRequests).run();
     std::wprintf(L"\nDone: the module answered every call with a status; %d unload request(s).\n",
                  unloadRequests);
     return 0;
