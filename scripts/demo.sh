@@ -8,12 +8,10 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${UM_BUILD_DIR:-$root/build}"
 
 "$root/scripts/build.sh"
-# The same set-up steps the tests use: trust root and providers, agent registration.
-(cd "$build" && ctest -R '^(trust_pki_setup|update_agent_registration)$' >/dev/null) || {
-    echo "sandbox set-up failed; see: (cd $build && ctest -R 'setup|registration' --output-on-failure)" >&2
-    exit 1
-}
 "$root/scripts/wine-prefix.sh" setup "$build"
+# The set-up the tests' fixtures make: test trust roots and providers, agent registration.
+sh "$build/sandbox/prepare-trust-prefix.sh" >/dev/null
+sh "$build/sandbox/prepare-agent-prefix.sh" >/dev/null
 trap '"$root/scripts/wine-prefix.sh" stop "$build"' EXIT
 # shellcheck source=wine-env.sh
 . "$root/scripts/wine-env.sh" "$build"

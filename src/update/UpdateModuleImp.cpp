@@ -31,6 +31,9 @@ constexpr wchar_t kTimestamp[] = L"timestamp";
 constexpr wchar_t kStatus[] = L"status";
 constexpr wchar_t kNoAction[] = L"no_action";
 constexpr std::chrono::milliseconds kSettingsTimeLimit{5000};
+// The order the subscriptions are dropped in.
+constexpr const wchar_t* kRequestAliases[] = {kChangeState, kRefreshState, kRefreshUpdateProgress,
+                                              kPersonalize, kRunUpdate,    kUpdateProgress};
 
 // Milliseconds since 1970-01-01 UTC from the system clock's 100 ns ticks.
 std::uint64_t currentTimeMilliseconds()
@@ -58,7 +61,17 @@ UpdateModuleImp::UpdateModuleImp(std::shared_ptr<Basalt::IOCContainer> container
 {
 }
 
-UpdateModuleImp::~UpdateModuleImp() = default;
+UpdateModuleImp::~UpdateModuleImp()
+{
+    // The handlers use this object. A host that destroys the module without
+    // uninitialising it first would otherwise leave the bus free to run one
+    // on a half-destroyed module: drop the subscriptions here, which also
+    // waits for handlers already running on other threads.
+    if (const std::shared_ptr<MessageBus>& bus = messageBus()) {
+        for (const wchar_t* alias : kRequestAliases)
+            bus->unsubscribe(alias);
+    }
+}
 
 ModuleStatus UpdateModuleImp::initialize()
 {
@@ -113,10 +126,8 @@ ModuleStatus UpdateModuleImp::start()
 
 ModuleStatus UpdateModuleImp::uninitialize()
 {
-    static const wchar_t* const kAliases[] = {kChangeState, kRefreshState, kRefreshUpdateProgress,
-                                              kPersonalize, kRunUpdate,    kUpdateProgress};
     ModuleStatus result = MODULE_STATUS_SUCCESS;
-    for (const wchar_t* alias : kAliases) {
+    for (const wchar_t* alias : kRequestAliases) {
         const ModuleStatus status = unsubscribe(alias);
         if (status != MODULE_STATUS_SUCCESS) {
             UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"uninitialize"), __LINE__,
