@@ -45,56 +45,32 @@ bool JSONFormatter::getString(const std::wstring& name, std::wstring& value) con
 
 bool JSONFormatter::getBool(const std::wstring& name, bool& value) const
 {
-    const Value* member = findMember(name);
-    if (!member || !member->IsBool())
-        return false;
-    value = member->GetBool();
-    return true;
+    return internal::takeMember(findMember(name), &Value::IsBool, &Value::GetBool, value);
 }
 
 bool JSONFormatter::getInt(const std::wstring& name, std::int32_t& value) const
 {
-    const Value* member = findMember(name);
-    if (!member || !member->IsInt())
-        return false;
-    value = member->GetInt();
-    return true;
+    return internal::takeMember(findMember(name), &Value::IsInt, &Value::GetInt, value);
 }
 
 bool JSONFormatter::getUInt(const std::wstring& name, std::uint32_t& value) const
 {
-    const Value* member = findMember(name);
-    if (!member || !member->IsUint())
-        return false;
-    value = member->GetUint();
-    return true;
+    return internal::takeMember(findMember(name), &Value::IsUint, &Value::GetUint, value);
 }
 
 bool JSONFormatter::getInt64(const std::wstring& name, std::int64_t& value) const
 {
-    const Value* member = findMember(name);
-    if (!member || !member->IsInt64())
-        return false;
-    value = member->GetInt64();
-    return true;
+    return internal::takeMember(findMember(name), &Value::IsInt64, &Value::GetInt64, value);
 }
 
 bool JSONFormatter::getUInt64(const std::wstring& name, std::uint64_t& value) const
 {
-    const Value* member = findMember(name);
-    if (!member || !member->IsUint64())
-        return false;
-    value = member->GetUint64();
-    return true;
+    return internal::takeMember(findMember(name), &Value::IsUint64, &Value::GetUint64, value);
 }
 
 bool JSONFormatter::getDouble(const std::wstring& name, double& value) const
 {
-    const Value* member = findMember(name);
-    if (!member || !member->IsDouble())
-        return false;
-    value = member->GetDouble();
-    return true;
+    return internal::takeMember(findMember(name), &Value::IsDouble, &Value::GetDouble, value);
 }
 
 bool JSONFormatter::getStringArray(const std::wstring& name, std::vector<std::wstring>& values) const

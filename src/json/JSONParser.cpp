@@ -96,11 +96,7 @@ bool JSONParser::getBool(const std::wstring& name, bool& value) const
 
 bool JSONParser::getBool(const wchar_t* name, bool& value) const
 {
-    const JsonValue* member = findMember(name);
-    if (!member || !member->IsBool())
-        return false;
-    value = member->GetBool();
-    return true;
+    return internal::takeMember(findMember(name), &JsonValue::IsBool, &JsonValue::GetBool, value);
 }
 
 bool JSONParser::getString(const std::wstring& name, std::wstring& value) const
@@ -132,11 +128,7 @@ bool JSONParser::getInt64(const std::wstring& name, std::int64_t& value) const
 
 bool JSONParser::getInt64(const wchar_t* name, std::int64_t& value) const
 {
-    const JsonValue* member = findMember(name);
-    if (!member || !member->IsInt64())
-        return false;
-    value = member->GetInt64();
-    return true;
+    return internal::takeMember(findMember(name), &JsonValue::IsInt64, &JsonValue::GetInt64, value);
 }
 
 bool JSONParser::getUInt(const std::wstring& name, std::uint32_t& value) const
@@ -146,11 +138,7 @@ bool JSONParser::getUInt(const std::wstring& name, std::uint32_t& value) const
 
 bool JSONParser::getUInt(const wchar_t* name, std::uint32_t& value) const
 {
-    const JsonValue* member = findMember(name);
-    if (!member || !member->IsUint())
-        return false;
-    value = member->GetUint();
-    return true;
+    return internal::takeMember(findMember(name), &JsonValue::IsUint, &JsonValue::GetUint, value);
 }
 
 bool JSONParser::getUInt64(const std::wstring& name, std::uint64_t& value) const
@@ -160,11 +148,7 @@ bool JSONParser::getUInt64(const std::wstring& name, std::uint64_t& value) const
 
 bool JSONParser::getUInt64(const wchar_t* name, std::uint64_t& value) const
 {
-    const JsonValue* member = findMember(name);
-    if (!member || !member->IsUint64())
-        return false;
-    value = member->GetUint64();
-    return true;
+    return internal::takeMember(findMember(name), &JsonValue::IsUint64, &JsonValue::GetUint64, value);
 }
 
 bool JSONParser::getDouble(const std::wstring& name, double& value) const
@@ -174,11 +158,7 @@ bool JSONParser::getDouble(const std::wstring& name, double& value) const
 
 bool JSONParser::getDouble(const wchar_t* name, double& value) const
 {
-    const JsonValue* member = findMember(name);
-    if (!member || !member->IsDouble())
-        return false;
-    value = member->GetDouble();
-    return true;
+    return internal::takeMember(findMember(name), &JsonValue::IsDouble, &JsonValue::GetDouble, value);
 }
 
 bool JSONParser::getStringArray(const std::wstring& name, std::vector<std::wstring>& values,

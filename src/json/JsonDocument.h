@@ -79,6 +79,17 @@ std::wstring writeJsonText(const JsonValue& value);
 void writeJsonFile(const JsonValue& value, std::FILE* file);
 
 // Member lookup by exact code units; MemberEnd() when absent. object must be an object.
+// Stores a member's value when `isKind` accepts it; false for a missing member.
+template <typename T>
+bool takeMember(const JsonValue* member, bool (JsonValue::*isKind)() const, T (JsonValue::*get)() const,
+                T& value)
+{
+    if (member == nullptr || !(member->*isKind)())
+        return false;
+    value = (member->*get)();
+    return true;
+}
+
 JsonValue::MemberIterator findMember(JsonValue& object, const wchar_t* name, std::size_t length);
 JsonValue::ConstMemberIterator findMember(const JsonValue& object, const wchar_t* name,
                                           std::size_t length);

@@ -110,7 +110,9 @@ TEST_F(EndToEnd, StateRequestsAreAnsweredOnTheBusAndTheModuleAsksToUnload)
     EXPECT_EQ(L"UpdateModule", state.sender);
     EXPECT_EQ(LR"({"state":"on","option":2,"error":false})", state.payload);
 
+    // Requests run on the broker's threads: let the change land before asking again.
     send(L"Core.Update.ChangeState", L"Settings.UI", LR"({"state":"OFF"})");
+    ASSERT_TRUE(waitUntil([&] { return agent.calls().size() == 3; }));
     send(L"Core.Update.RefreshState", L"Settings.UI", L"");
     ASSERT_TRUE(waitForPublication(L"Core.Update.State", 1, state));
     EXPECT_EQ(LR"({"state":"off","option":0,"error":false})", state.payload);
