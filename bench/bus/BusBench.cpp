@@ -3,85 +3,13 @@
 // copied, callback called), against a plain C function subscribed directly.
 // Both run side by side in one process on the same broker, same publisher.
 
-#include "message/Message.h"
+#include "BrokerBench.h"
 #include "message/MessageBusClient.h"
-#include "message/MessageBusFunctions.h"
 #include "message/MessageBusShimImpl.h"
 
-#include <windows.h>
-
-#include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
-#include <string>
-#include <thread>
-#include <vector>
 
-namespace {
-
-using namespace Orvik;
-
-std::atomic<long> g_delivered{0};
-
-std::uint32_t plainSubscriber(void*, const MessageHeader*, const wchar_t*, const wchar_t*, const wchar_t*)
-{
-    g_delivered.fetch_add(1, std::memory_order_relaxed);
-    return 0;
-}
-
-std::wstring brokerPath()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    folder.resize(folder.find_last_of(L"\\/"));  // .../bench
-    folder.resize(folder.find_last_of(L"\\/") + 1);
-    return folder + L"sandbox\\BusBroker.dll";
-}
-
-struct Library {
-    HMODULE module;
-    ~Library()
-    {
-        if (module != nullptr)
-            FreeLibrary(module);
-    }
-};
-
-struct Connection {
-    const MessageBusFunctions* table;
-    void* handle = nullptr;
-    explicit Connection(const MessageBusFunctions* t) : table(t) { table->open(&handle); }
-    ~Connection()
-    {
-        if (handle != nullptr)
-            table->close(handle);
-    }
-};
-
-// Publishes `count` messages named `name` on `publisher` and waits until all were delivered.
-double deliveredPerSecond(const Connection& publisher, const wchar_t* name, long count)
-{
-    const MessagePtr message = createMessage(name, L"Bench", L"{\"state\":\"on\",\"option\":3}");
-    g_delivered = 0;
-    const auto start = std::chrono::steady_clock::now();
-    for (long i = 0; i < count; ++i)
-        publisher.table->publish(publisher.handle, message->getHeader(), message->getName().c_str(),
-                                 message->getSender().c_str(), message->getPayload().c_str());
-    while (g_delivered.load(std::memory_order_relaxed) < count)
-        std::this_thread::yield();
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    return count / elapsed.count();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-} // namespace
+using namespace benchsupport;
 
 int main()
 {
@@ -90,9 +18,7 @@ int main()
         std::printf("BusBroker.dll not found (error %lu)\n", GetLastError());
         return 1;
     }
-    auto create = reinterpret_cast<const MessageBusFunctions* (*)(std::uint32_t)>(
-        reinterpret_cast<void*>(GetProcAddress(library.module, "CreateObject")));
-    const MessageBusFunctions* table = create ? create(kMessageBusInterfaceVersion) : nullptr;
+    const MessageBusFunctions* table = library.table();
     if (table == nullptr) {
         std::printf("BusBroker.dll gave no function table\n");
         return 1;
