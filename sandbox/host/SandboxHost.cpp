@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -36,7 +37,7 @@ void report(const wchar_t* step, std::uint32_t status)
 // The host's module-manager callback: the module asks here to be unloaded.
 std::uint32_t onModuleManagerRequest(void* context, const wchar_t* moduleName, std::uint32_t request)
 {
-    auto* unloadRequests = static_cast<int*>(context);
+    auto* unloadRequests = static_cast<std::atomic<int>*>(context);
     ++*unloadRequests;
     std::wprintf(L"  host: module \"%ls\" asked to be unloaded (request %lu); accepted\n",
                  moduleName ? moduleName : L"(null)", static_cast<unsigned long>(request));
@@ -100,7 +101,7 @@ private:
 // signed sandbox update agent behind it.
 class UpdateScenario {
 public:
-    UpdateScenario(const ModuleEntryTable* entries, int& unloadRequests)
+    UpdateScenario(const ModuleEntryTable* entries, std::atomic<int>& unloadRequests)
         : entries_(entries), unloadRequests_(unloadRequests), bus_(ownFolder())
     {
     }
@@ -109,14 +110,16 @@ public:
     {
         std::wprintf(L"\nConnecting a module to the sandbox message bus:\n");
         if (!bus_.loaded()) {
-            std::wprintf(L"  BusBroker.dll was not found beside the host (error %lu); skipped\n", GetLastError());
+            std::wprintf(L"  BusBroker.dll was not found beside the host (error %lu)\n", GetLastError());
+            ok_ = false;
             return;
         }
         std::wprintf(L"  bus broker %hs loaded; CreateObject(2001000) gave its function table\n", bus_.version());
         hostSide_ = bus_.connect();
         moduleSide_ = bus_.connect();
         if (!hostSide_ || !moduleSide_) {
-            std::wprintf(L"  the broker refused a connection; skipped\n");
+            std::wprintf(L"  the broker refused a connection\n");
+            ok_ = false;
             return;
         }
         const std::uint32_t watchId = bus_.table()->subscribeFilter(
@@ -125,8 +128,10 @@ public:
 
         Orvik::ModuleHandle handle = nullptr;
         report(L"NewModule(\"UpdateModule\")", entries_->newModule(&handle, L"UpdateModule"));
-        if (handle == nullptr)
+        if (handle == nullptr) {
+            ok_ = false;
             return;
+        }
         report(L"InitializeModuleV2(bus = sandbox broker)",
                entries_->initializeModuleV2(handle, L"UpdateModule", L"", 0, nullptr, nullptr, &unloadRequests_,
                                             &onModuleManagerRequest, moduleSide_->handle(), bus_.table()));
@@ -136,17 +141,17 @@ public:
 
         step(L"A settings page asks for the automatic-update state");
         request(L"Core.Update.RefreshState", L"");
-        awaitAnswer(L"Core.Update.State");
+        awaitAnswer(L"Core.Update.State", nullptr);
 
         step(L"The user switches automatic update off, then asks again");
         request(L"Core.Update.ChangeState", LR"({"state":"off"})");
         request(L"Core.Update.RefreshState", L"");
-        awaitAnswer(L"Core.Update.State");
+        awaitAnswer(L"Core.Update.State", LR"({"state":"off","option":0,"error":false})");
 
         step(L"The user switches it on with option 2");
         request(L"Core.Update.ChangeState", LR"({"state":"On","option":2})");
         request(L"Core.Update.RefreshState", L"");
-        awaitAnswer(L"Core.Update.State");
+        awaitAnswer(L"Core.Update.State", LR"({"state":"on","option":2,"error":false})");
 
         step(L"A malformed change request is refused without touching the agent");
         request(L"Core.Update.ChangeState", LR"({"state":"sometimes"})");
@@ -157,24 +162,25 @@ public:
         step(L"An update is started; the update bridge reports progress");
         request(L"Core.Update.RunUpdate", L"");
         const int before = unloadRequests_;
-        request(L"Core.Update.UpdateProgress", LR"({"timestamp":1765200000000,"status":"running","percent":40})",
+        request(L"Core.Update.UpdateProgress", LR"({"timestamp":1765200000000,"status":"started"})",
                 L"UpdateMsgrBridge");
-        request(L"Core.Update.UpdateProgress", LR"({"timestamp":1765200000001,"status":"done"})", L"Impostor");
-        std::wprintf(L"  unload requests while the update runs: %d (the module stays loaded)\n",
-                     unloadRequests_ - before);
-        request(L"Core.Update.UpdateProgress", LR"({"timestamp":1765200090000,"status":"succeeded"})",
+        request(L"Core.Update.UpdateProgress", LR"({"timestamp":1765200030000,"status":"running","percent":40})",
                 L"UpdateMsgrBridge");
-        std::wprintf(L"  after the bridge reported success: %d unload request(s) so far\n", unloadRequests_);
+        request(L"Core.Update.UpdateProgress", LR"({"timestamp":1765200060000,"status":"done"})", L"Impostor");
+        expect(unloadRequests_ == before, L"no unload request while the update runs");
+        constexpr wchar_t kDone[] = LR"({"timestamp":1765200090000,"status":"done","installed":2})";
+        request(L"Core.Update.UpdateProgress", kDone, L"UpdateMsgrBridge");
+        expect(unloadRequests_ == before + 1, L"one unload request once the bridge reports the update done");
 
         step(L"A settings page asks for the latest progress");
         request(L"Core.Update.RefreshUpdateProgress", L"");
-        awaitAnswer(L"Core.Update.UpdateProgress");
+        awaitAnswer(L"Core.Update.UpdateProgress", kDone);
 
         step(L"The host hands the module a request directly");
         Orvik::MessageHeader header = Orvik::kMessageHeaderTemplate;
         report(L"DirectMessage(\"Core.Update.RefreshState\")",
                entries_->directMessage(handle, &header, L"Core.Update.RefreshState", L"SandboxHost", L""));
-        awaitAnswer(L"Core.Update.State");
+        awaitAnswer(L"Core.Update.State", LR"({"state":"on","option":2,"error":false})");
         report(L"DirectMessage(name = null)", entries_->directMessage(handle, &header, nullptr, L"SandboxHost", L""));
 
         std::wprintf(L"\nShutting the module down:\n");
@@ -197,18 +203,36 @@ private:
         agentCalls_.printNew();
     }
 
-    void awaitAnswer(const std::wstring& name)
+    // Waits for the module's next publication of `name`; checks it when `expected` is given.
+    void awaitAnswer(const std::wstring& name, const wchar_t* expected)
     {
         sandbox::BusWatcher::Seen answer;
         const std::size_t index = answers_[name]++;
-        if (watcher_.waitForNth(name, L"UpdateModule", index, 5000, answer))
-            std::wprintf(L"  module -> %ls %ls\n", answer.name.c_str(), answer.payload.c_str());
-        else
-            std::wprintf(L"  no %ls came back within 5 s\n", name.c_str());
+        if (!watcher_.waitForNth(name, L"UpdateModule", index, 5000, answer)) {
+            expect(false, (L"an answer " + name + L" within 5 s").c_str());
+            return;
+        }
+        std::wprintf(L"  module -> %ls %ls\n", answer.name.c_str(), answer.payload.c_str());
+        if (expected != nullptr)
+            expect(answer.payload == expected, (L"the answer " + std::wstring(expected)).c_str());
     }
 
+    void expect(bool holds, const wchar_t* what)
+    {
+        if (!holds) {
+            std::wprintf(L"  MISBEHAVIOUR: expected %ls\n", what);
+            ok_ = false;
+        }
+    }
+
+public:
+    bool succeeded() const { return ok_; }
+
+private:
+    bool ok_ = true;
+
     const ModuleEntryTable* entries_;
-    int& unloadRequests_;
+    std::atomic<int>& unloadRequests_;
     sandbox::SandboxBus bus_;
     sandbox::BusWatcher watcher_; // outlives the connections that deliver to it
     std::unique_ptr<sandbox::BusConnection> hostSide_;
@@ -241,7 +265,7 @@ int wmain(int argc, wchar_t** argv)
     const ModuleEntryTable* entries = createObject();
     std::wprintf(L"  CreateObject gave the module entry table\n\n");
 
-    int unloadRequests = 0;
+    std::atomic<int> unloadRequests{0};
     Orvik::ModuleHandle handle = nullptr;
     std::wprintf(L"Creating a module:\n");
     report(L"NewModule(\"UpdateModule\")", entries->newModule(&handle, L"UpdateModule"));
@@ -262,8 +286,13 @@ int wmain(int argc, wchar_t** argv)
     std::wprintf(L"\nDestroying the module:\n");
     report(L"DestroyModule", entries->destroyModule(handle));
 
-    UpdateScenario(entries, unloadRequests).run();
-    std::wprintf(L"\nDone: the module answered every call with a status; %d unload request(s).\n",
-                 unloadRequests);
+    UpdateScenario scenario(entries, unloadRequests);
+    scenario.run();
+    if (!scenario.succeeded()) {
+        std::wprintf(L"\nThe module misbehaved (see MISBEHAVIOUR above).\n");
+        return 2;
+    }
+    std::wprintf(L"\nDone: the module answered every call as expected; %d unload request(s).\n",
+                 unloadRequests.load());
     return 0;
 }
