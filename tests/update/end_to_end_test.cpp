@@ -155,3 +155,52 @@ TEST_F(EndToEnd, AgentCreationFailureEndsTheRequestWithoutAnAnswer)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(EndToEnd, NonNumericAgentSettingFailsTheRequestWithoutUnload)
+{
+    AgentCallLog agent;
+    ScopedEnvironment text(L"ZU_AGENT_AUTOCHK", L"on");
+    send(L"Core.Update.RefreshState", L"Settings.UI", L"");
+    ASSERT_TRUE(waitUntil([&] { return agent.calls().size() == 1; }));
+    Sleep(300);
+    // The conversion's exception ends at the bus client's barrier: no answer, no unload.
+    EXPECT_EQ(0, g_unloadRequests.load());
+    std::lock_guard<std::mutex> guard(lock);
+    EXPECT_TRUE(seen.empty());
+}
+
+TEST_F(EndToEnd, ConcurrentProgressAndRefreshKeepAConsistentPair)
+{
+    // Delivered on several broker threads at once; every published progress must
+    // pair a timestamp with the text that carried it. The first report lands
+    // alone so that every refresh has something to publish.
+    send(L"Core.Update.UpdateProgress", L"UpdateMsgrBridge", LR"({"timestamp":1,"status":"running","n":1})");
+    Sleep(300);
+    for (int t = 2; t <= 60; ++t) {
+        send(L"Core.Update.UpdateProgress", L"UpdateMsgrBridge",
+             L"{\"timestamp\":" + std::to_wstring(t) + L",\"status\":\"running\",\"n\":" + std::to_wstring(t) + L"}");
+        if (t % 6 == 0)
+            send(L"Core.Update.RefreshUpdateProgress", L"Settings.UI", L"");
+    }
+    Seen last;
+    ASSERT_TRUE(waitForPublication(L"Core.Update.UpdateProgress", 9, last));
+    Sleep(300);
+    send(L"Core.Update.RefreshUpdateProgress", L"Settings.UI", L"");
+    ASSERT_TRUE(waitForPublication(L"Core.Update.UpdateProgress", 10, last));
+    EXPECT_EQ(LR"({"timestamp":60,"status":"running","n":60})", last.payload);
+    std::lock_guard<std::mutex> guard(lock);
+    for (const Seen& s : seen) {
+        if (s.sender != L"UpdateModule")
+            continue;
+        Orvik::JSONParser progress;
+        std::uint64_t timestamp = 0, n = 1;
+        ASSERT_TRUE(progress.parse(s.payload));
+        ASSERT_TRUE(progress.getUInt64(L"timestamp", timestamp));
+        ASSERT_TRUE(progress.getUInt64(L"n", n));
+        EXPECT_EQ(timestamp, n);
+    }
+}
+
+} // namespace
