@@ -3,7 +3,8 @@
 # Does nothing when everything is already present.
 set -euo pipefail
 
-packages=(g++-mingw-w64-x86-64-posix wine64 rapidjson-dev googletest cmake
+# wine brings the wine, wineserver and wineboot commands (only recommended by wine64).
+packages=(g++-mingw-w64-x86-64-posix wine wine64 rapidjson-dev googletest cmake
           ninja-build openssl osslsigncode gcab)
 
 missing=()
