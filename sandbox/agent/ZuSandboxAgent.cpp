@@ -1,5 +1,7 @@
 #include "ZuSandboxAgent.h"
 
+#include "ComObject.h"
+
 #include "update/IZuUpdateAgent.h"
 
 #include <atomic>
@@ -98,31 +100,9 @@ void record(const std::wstring& call)
     }
 }
 
-class SandboxAgent : public IZuUpdateAgent {
+class SandboxAgent final : public sandbox::ComObject<SandboxAgent, IZuUpdateAgent> {
 public:
-    SandboxAgent() { ++g_objects; }
-    virtual ~SandboxAgent() { --g_objects; }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
-    {
-        if (out == nullptr)
-            return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IZuUpdateAgent)) {
-            *out = static_cast<IZuUpdateAgent*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --references_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    SandboxAgent() : ComObject(IID_IZuUpdateAgent, g_objects) {}
 
     HRESULT STDMETHODCALLTYPE Initialize(BSTR) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Shutdown() override { return E_NOTIMPL; }
@@ -171,9 +151,6 @@ public:
             return result;
         return PropertyKey(textOf(package), true).write(textOf(name), textOf(value)) ? S_OK : E_FAIL;
     }
-
-private:
-    std::atomic<ULONG> references_{1};
 };
 
 class AgentFactory : public IClassFactory {

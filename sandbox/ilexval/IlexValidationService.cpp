@@ -7,6 +7,8 @@
 //   anything else           verdict valid, no bit set (not accepted)
 // It records the flags of the last call for the tests.
 
+#include "ComObject.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -26,31 +28,11 @@ struct ValidationResult {
 };
 static_assert(sizeof(ValidationResult) == 8, "8-byte result");
 
-class ValidationControl final : public IUnknown {
+// The object the service hands out: IUnknown's three slots, then its own.
+class ValidationControl final : public sandbox::ComObject<ValidationControl, IUnknown> {
 public:
-    ValidationControl() { ++g_liveObjects; }
-    ~ValidationControl() { --g_liveObjects; }
+    ValidationControl() : ComObject(IID_IUnknown, g_liveObjects) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override
-    {
-        if (out == nullptr)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown)) {
-            *out = this;
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
     virtual HRESULT STDMETHODCALLTYPE GetServiceVersion(DWORD* version)
     {
         if (version == nullptr)
@@ -76,9 +58,6 @@ public:
             result->verdict = 0x8;
         return S_OK;
     }
-
-private:
-    std::atomic<ULONG> refs_{1};
 };
 
 } // namespace

@@ -4,6 +4,8 @@
 // IClassFactory2. It counts its live objects so tests can see that a class
 // object handed out was released again.
 
+#include "ComObject.h"
+
 #include <windows.h>
 #include <ocidl.h>
 #include <unknwn.h>
@@ -27,31 +29,10 @@ constexpr DWORD kMagic = 0x7E57C0DE;
 std::atomic<long> g_liveObjects{0};
 std::atomic<long> g_serverLocks{0};
 
-class TrustProbe final : public ITrustProbe {
+class TrustProbe final : public sandbox::ComObject<TrustProbe, ITrustProbe> {
 public:
-    TrustProbe() { ++g_liveObjects; }
-    ~TrustProbe() { --g_liveObjects; }
+    TrustProbe() : ComObject(IID_ITrustProbe, g_liveObjects) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override
-    {
-        if (out == nullptr)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ITrustProbe)) {
-            *out = static_cast<ITrustProbe*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE GetMagic(DWORD* magic) override
     {
         if (magic == nullptr)
@@ -59,9 +40,6 @@ public:
         *magic = kMagic;
         return S_OK;
     }
-
-private:
-    std::atomic<ULONG> refs_{1};
 };
 
 class ProbeFactory final : public IClassFactory2 {
