@@ -152,18 +152,9 @@ SignerOutcome checkSigner(const EmbeddedSignature& signature, DWORD index, const
 
 LONG verifyFileTrust(const std::wstring& path)
 {
-    WINTRUST_FILE_INFO file{};
-    file.cbStruct = sizeof(file);
-    file.pcwszFilePath = path.c_str();
-
-    WINTRUST_DATA data{};
-    data.cbStruct = sizeof(data);
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwStateAction = WTD_STATEACTION_IGNORE;
-    data.dwProvFlags = kFileTrustProviderFlags;
+    WINTRUST_FILE_INFO file;
+    WINTRUST_DATA data;
+    describeFileForTrust(path.c_str(), WTD_STATEACTION_IGNORE, kFileTrustProviderFlags, file, data);
 
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     return ::WinVerifyTrust(nullptr, &action, &data);

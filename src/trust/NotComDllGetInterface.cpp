@@ -25,15 +25,7 @@ class ServiceTrustCheck {
 public:
     explicit ServiceTrustCheck(const std::wstring& path)
     {
-        file_.cbStruct = sizeof(file_);
-        file_.pcwszFilePath = path.c_str();
-        data_.cbStruct = sizeof(data_);
-        data_.dwUIChoice = WTD_UI_NONE;
-        data_.fdwRevocationChecks = WTD_REVOKE_NONE;
-        data_.dwUnionChoice = WTD_CHOICE_FILE;
-        data_.pFile = &file_;
-        data_.dwStateAction = WTD_STATEACTION_VERIFY;
-        data_.dwProvFlags = kServiceTrustProviderFlags;
+        describeFileForTrust(path.c_str(), WTD_STATEACTION_VERIFY, kServiceTrustProviderFlags, file_, data_);
         result_ = ::WinVerifyTrust(nullptr, &action_, &data_);
     }
     ~ServiceTrustCheck()

@@ -267,10 +267,8 @@ ModuleStatus UpdateModuleImp::CallbackUpdateProgress(const MessagePtr& request)
         return MODULE_STATUS_UNSUCCESSFUL;
     }
     std::uint64_t timestamp = 0;
-    if (!progress.getUInt64(kTimestamp, timestamp)) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Error getting the right value for %s", kTimestamp);
-        return MODULE_STATUS_INVALID_PARAMETER;
-    }
+    if (const ModuleStatus status = readTimestamp(progress, timestamp, kFunction))
+        return status;
     {
         std::lock_guard<std::mutex> guard(latestLock_);
         if (timestamp > latestTimestamp_) {
@@ -321,10 +319,8 @@ ModuleStatus UpdateModuleImp::onPropertyUpdateResults(const std::wstring& proper
         return MODULE_STATUS_UNSUCCESSFUL;
     }
     std::uint64_t timestamp = 0;
-    if (!results.getUInt64(kTimestamp, timestamp)) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Error getting the right value for %s", kTimestamp);
-        return MODULE_STATUS_INVALID_PARAMETER;
-    }
+    if (const ModuleStatus status = readTimestamp(results, timestamp, kFunction))
+        return status;
     std::lock_guard<std::mutex> guard(latestLock_);
     if (timestamp >= latestTimestamp_) {
         latestTimestamp_ = timestamp;
@@ -346,6 +342,15 @@ ModuleStatus UpdateModuleImp::HandleUnload(ModuleStatus status)
         return result;
     }
     return status;
+}
+
+ModuleStatus UpdateModuleImp::readTimestamp(const JSONParser& payload, std::uint64_t& timestamp,
+                                            const wchar_t* function)
+{
+    if (payload.getUInt64(kTimestamp, timestamp))
+        return MODULE_STATUS_SUCCESS;
+    UM_LOG_ERROR(kLogFile, function, __LINE__, L"Error getting the right value for %s", kTimestamp);
+    return MODULE_STATUS_INVALID_PARAMETER;
 }
 
 void UpdateModuleImp::setLatest(std::uint64_t timestamp, std::wstring progress)

@@ -12,6 +12,7 @@
 
 namespace Orvik {
 
+class JSONParser;
 class SettingsManager;
 class ZuUpdateAgentHandle;
 
@@ -48,6 +49,8 @@ private:
     ModuleStatus runAgentRequest(const wchar_t* handlerName, const MessagePtr& request, AgentStep step);
     ModuleStatus publishText(const wchar_t* name, const std::wstring& payload, const wchar_t* function);
     void setLatest(std::uint64_t timestamp, std::wstring progress);
+    // Reads the "timestamp" member; logs and answers MODULE_STATUS_INVALID_PARAMETER when it is unusable.
+    static ModuleStatus readTimestamp(const JSONParser& payload, std::uint64_t& timestamp, const wchar_t* function);
 
     mutable std::mutex latestLock_;
     std::uint64_t latestTimestamp_ = 0;
