@@ -1,6 +1,6 @@
 #include "Broker.h"
 
-#include "module/ModuleStatus.h"
+#include "status/ModuleStatus.h"
 
 #include <algorithm>
 #include <cstring>
@@ -61,20 +61,20 @@ DWORD WINAPI poolThreadMain(void* parameter)
 bool DeliveryPool::start(Broker& broker)
 {
     for (int i = 0; i <= kDeliveryThreads; ++i) {
-        HMODULE module = nullptr;
+        Orvik::win::UniqueLibrary module;
         // Counted reference: the thread releases it as it exits.
         if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                                  reinterpret_cast<LPCWSTR>(&poolThreadMain), &module))
+                                  reinterpret_cast<LPCWSTR>(&poolThreadMain), module.put()))
             return false;
-        auto* start = new ThreadStart{shared_from_this(), &broker, i == 0, module};
+        auto start = std::make_unique<ThreadStart>(ThreadStart{shared_from_this(), &broker, i == 0, module.get()});
         DWORD threadId = 0;
-        HANDLE thread = ::CreateThread(nullptr, 0, &poolThreadMain, start, 0, &threadId);
-        if (thread == nullptr) {
-            delete start;
-            ::FreeLibrary(module);
+        ScopedHandle thread(::CreateThread(nullptr, 0, &poolThreadMain, start.get(), 0, &threadId));
+        if (!thread)
             return false;
-        }
-        threads_.emplace_back(thread);
+        // The thread owns both from here.
+        (void)start.release();
+        (void)module.release();
+        threads_.push_back(std::move(thread));
         threadIds_.push_back(threadId);
     }
     return true;

@@ -2,7 +2,8 @@
 // The broker behind BusBroker.dll's function table: connections, routing,
 // request/reply correlation, time limits and the delivery threads.
 
-#include "WinSync.h"
+#include "win/SrwLock.h"
+#include "win/UniqueHandle.h"
 #include "message/MessageBusFunctions.h"
 
 #include <chrono>
@@ -16,6 +17,12 @@
 #include <vector>
 
 namespace busbroker {
+
+using Orvik::win::ConditionVariable;
+using Orvik::win::SrwLock;
+using Guard = Orvik::win::ExclusiveGuard;
+using ScopedHandle = Orvik::win::UniqueKernelHandle;
+
 
 using Orvik::BusMessageCallback;
 using Orvik::BusReplyCallback;

@@ -3,7 +3,7 @@
 #include "BusBroker.h"
 
 #include "Broker.h"
-#include "module/ModuleStatus.h"
+#include "status/ModuleStatus.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include "SandboxBus.h"
 #include "message/MessageHeader.h"
-#include "module/ModuleFunctions.h"
+#include "entry/ModuleFunctions.h"
 
 #include <windows.h>
 

@@ -13,6 +13,8 @@
 #include <wintrust.h>
 #include <mssip.h>
 
+#include "win/UniqueHandle.h"
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -28,27 +30,18 @@ constexpr char kHeader[] = "// SIG // Begin signature block";
 constexpr char kLinePrefix[] = "// SIG // ";
 constexpr char kFooter[] = "// SIG // End signature block";
 
-struct Handle {
-    HANDLE h = INVALID_HANDLE_VALUE;
-    ~Handle()
-    {
-        if (h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-    }
-};
-
 bool readFile(const SIP_SUBJECTINFO* subject, std::string* bytes)
 {
-    Handle owned;
+    Orvik::win::UniqueFile owned;
     HANDLE file = subject->hFile;
     if (file == nullptr || file == INVALID_HANDLE_VALUE) {
         if (subject->pwsFileName == nullptr)
             return false;
-        owned.h = CreateFileW(subject->pwsFileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-        if (owned.h == INVALID_HANDLE_VALUE)
+        owned.reset(CreateFileW(subject->pwsFileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+        if (!owned)
             return false;
-        file = owned.h;
+        file = owned.get();
     }
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file, &size) || size.QuadPart > kMaxScriptBytes)
@@ -123,24 +116,20 @@ bool digestOf(const std::string& content, LPCSTR algorithmOid, std::vector<BYTE>
     const ALG_ID algorithm = CertOIDToAlgId(algorithmOid);
     if (algorithm == 0)
         return false;
-    HCRYPTPROV provider = 0;
-    if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
+    Orvik::win::UniqueCryptProvider provider;
+    if (!CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
         return false;
-    HCRYPTHASH hash = 0;
-    bool ok = false;
-    if (CryptCreateHash(provider, algorithm, 0, 0, &hash)) {
-        const std::string data = utf16Bytes(content);
-        DWORD size = 0;
-        DWORD sizeLength = sizeof(size);
-        if (CryptHashData(hash, reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()), 0) &&
-            CryptGetHashParam(hash, HP_HASHSIZE, reinterpret_cast<BYTE*>(&size), &sizeLength, 0)) {
-            digest->resize(size);
-            ok = CryptGetHashParam(hash, HP_HASHVAL, digest->data(), &size, 0) != FALSE;
-        }
-        CryptDestroyHash(hash);
-    }
-    CryptReleaseContext(provider, 0);
-    return ok;
+    Orvik::win::UniqueCryptHash hash;
+    if (!CryptCreateHash(provider.get(), algorithm, 0, 0, hash.put()))
+        return false;
+    const std::string data = utf16Bytes(content);
+    DWORD size = 0;
+    DWORD sizeLength = sizeof(size);
+    if (!CryptHashData(hash.get(), reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()), 0) ||
+        !CryptGetHashParam(hash.get(), HP_HASHSIZE, reinterpret_cast<BYTE*>(&size), &sizeLength, 0))
+        return false;
+    digest->resize(size);
+    return CryptGetHashParam(hash.get(), HP_HASHVAL, digest->data(), &size, 0) != FALSE;
 }
 
 bool digestMatches(const std::string& content, const CRYPT_ALGORITHM_IDENTIFIER& algorithm,
@@ -154,26 +143,23 @@ bool digestMatches(const std::string& content, const CRYPT_ALGORITHM_IDENTIFIER&
 // The signed digest of the script, read from the signature's indirect data.
 bool signatureCoversContent(const std::string& content, const std::vector<BYTE>& signature)
 {
-    HCRYPTMSG message = CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr);
-    if (message == nullptr)
+    Orvik::win::UniqueCryptMsg message(CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr));
+    if (!message)
         return false;
-    bool ok = false;
     DWORD size = 0;
-    if (CryptMsgUpdate(message, signature.data(), static_cast<DWORD>(signature.size()), TRUE) &&
-        CryptMsgGetParam(message, CMSG_CONTENT_PARAM, 0, nullptr, &size)) {
-        std::vector<BYTE> indirect(size);
-        if (CryptMsgGetParam(message, CMSG_CONTENT_PARAM, 0, indirect.data(), &size)) {
-            SPC_INDIRECT_DATA_CONTENT* decoded = nullptr;
-            DWORD decodedSize = 0;
-            if (CryptDecodeObjectEx(X509_ASN_ENCODING, SPC_INDIRECT_DATA_CONTENT_STRUCT, indirect.data(), size,
-                                    CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded, &decodedSize)) {
-                ok = digestMatches(content, decoded->DigestAlgorithm, decoded->Digest);
-                LocalFree(decoded);
-            }
-        }
-    }
-    CryptMsgClose(message);
-    return ok;
+    if (!CryptMsgUpdate(message.get(), signature.data(), static_cast<DWORD>(signature.size()), TRUE) ||
+        !CryptMsgGetParam(message.get(), CMSG_CONTENT_PARAM, 0, nullptr, &size))
+        return false;
+    std::vector<BYTE> indirect(size);
+    if (!CryptMsgGetParam(message.get(), CMSG_CONTENT_PARAM, 0, indirect.data(), &size))
+        return false;
+    Orvik::win::UniqueLocalMemory decoded;
+    DWORD decodedSize = 0;
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, SPC_INDIRECT_DATA_CONTENT_STRUCT, indirect.data(), size,
+                             CRYPT_DECODE_ALLOC_FLAG, nullptr, decoded.put(), &decodedSize))
+        return false;
+    const auto* indirectData = static_cast<const SPC_INDIRECT_DATA_CONTENT*>(decoded.get());
+    return digestMatches(content, indirectData->DigestAlgorithm, indirectData->Digest);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "message/DefaultMessageBusShim.h"
 
 #include "Logging/Logger.h"
-#include "module/ModuleException.h"
+#include "status/ModuleException.h"
 
 namespace Orvik {
 namespace internal {

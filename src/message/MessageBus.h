@@ -2,7 +2,7 @@
 // The message bus as the module's parts see it: publish, request, subscribe
 // by name or pattern, unsubscribe by alias.
 
-#include "module/ModuleStatus.h"
+#include "status/ModuleStatus.h"
 
 #include <chrono>
 #include <functional>
@@ -21,6 +21,15 @@ using MessageCallback = std::function<ModuleStatus(const MessagePtr&)>;
 // Completion of an asynchronous request.
 using ReplyCallback = std::function<void(const ReplyPtr&)>;
 using TimeLimit = std::chrono::milliseconds;
+
+// Hands a message the host delivered directly to the local subscribers.
+class DirectDispatch {
+public:
+    virtual ModuleStatus directDispatch(const MessagePtr& message) = 0;
+
+protected:
+    ~DirectDispatch() = default;
+};
 
 class MessageBus {
 public:
@@ -48,6 +57,10 @@ public:
     virtual ModuleStatus subscribeFilterSameSession(const std::wstring& pattern,
                                                     const MessageCallback& callback) = 0;
     virtual ModuleStatus unsubscribe(const std::wstring& alias) = 0;
+
+    // Where messages the host delivers directly are dispatched; null when
+    // this bus has no local subscribers to give them to.
+    virtual DirectDispatch* directDispatcher() noexcept { return nullptr; }
 };
 
 } // namespace Orvik

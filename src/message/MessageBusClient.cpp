@@ -5,7 +5,7 @@
 #include "message/Message.h"
 #include "message/Reply.h"
 #include "message/ReplyImpl.h"
-#include "module/ModuleException.h"
+#include "status/ModuleException.h"
 
 #include <system_error>
 

@@ -19,7 +19,7 @@
 
 namespace Orvik {
 
-class MessageBusClient : public MessageBus {
+class MessageBusClient : public MessageBus, public DirectDispatch {
 public:
     // Binds the bus service library itself; throws ModuleException when it cannot.
     MessageBusClient();
@@ -57,7 +57,8 @@ public:
     // Hands a message to the matching local subscribers on the caller's thread,
     // under the subscription lock (such callbacks must not subscribe or
     // unsubscribe on this client). Returns 0 whatever the callbacks answer.
-    ModuleStatus directDispatch(const MessagePtr& message);
+    ModuleStatus directDispatch(const MessagePtr& message) override;
+    DirectDispatch* directDispatcher() noexcept override { return this; }
 
     // Settles the pending request `replyIndex`; 0x8000000A when there is none.
     ModuleStatus replyCallback(std::uint64_t replyIndex, const MessagePtr& reply, ModuleStatus status);

@@ -3,7 +3,7 @@
 #include "Logging/Logger.h"
 #include "message/Message.h"
 #include "message/MessageBusCallbacks.h"
-#include "module/ModuleException.h"
+#include "status/ModuleException.h"
 
 namespace Orvik {
 namespace {

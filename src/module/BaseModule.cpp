@@ -5,6 +5,19 @@
 namespace Orvik {
 namespace {
 constexpr wchar_t kLogFile[] = L"BaseModule";
+#define BASE_FUNCTION(name) L"Orvik::BaseModule::" name
+}
+
+// Every bus operation of the module goes to the bus handed to baseInitialize;
+// before that (or after it failed) there is none, and the operation is refused.
+template <typename Operation>
+ModuleStatus BaseModule::forward(const wchar_t* function, Operation&& operation) const
+{
+    if (!messageBus_) {
+        UM_LOG_ERROR(kLogFile, function, __LINE__, L"No message bus: the module is not initialized.");
+        return MODULE_STATUS_INVALID_STATE;
+    }
+    return operation(*messageBus_);
 }
 
 BaseModule::BaseModule(std::shared_ptr<Basalt::IOCContainer> container)
@@ -20,6 +33,12 @@ ModuleStatus BaseModule::baseInitialize(const std::wstring& moduleName, const st
                                         const std::shared_ptr<MessageBus>& messageBus)
 {
     constexpr wchar_t kFunction[] = L"Orvik::BaseModule::baseInitialize";
+    // Handlers of the first bus may be running and read these fields: a
+    // module is bound to one bus for its whole life.
+    if (messageBus_) {
+        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Module is already initialized.");
+        return MODULE_STATUS_INVALID_STATE;
+    }
     if (&moduleName != &moduleName_)
         moduleName_ = moduleName;
     if (&secondText != &secondText_)
@@ -55,75 +74,90 @@ ModuleStatus BaseModule::unload()
     return result;
 }
 
-ModuleStatus BaseModule::publish(const MessagePtr& message) { return messageBus_->publish(message); }
-ModuleStatus BaseModule::publishEx(const MessagePtr& message) { return messageBus_->publishEx(message); }
+ModuleStatus BaseModule::publish(const MessagePtr& message)
+{
+    return forward(BASE_FUNCTION(L"publish"), [&](MessageBus& bus) { return bus.publish(message); });
+}
+
+ModuleStatus BaseModule::publishEx(const MessagePtr& message)
+{
+    return forward(BASE_FUNCTION(L"publishEx"), [&](MessageBus& bus) { return bus.publishEx(message); });
+}
 
 ModuleStatus BaseModule::requestAsync(const MessagePtr& message, const ReplyCallback& callback,
                                       const TimeLimit& timeLimit)
 {
-    return messageBus_->requestAsync(message, callback, timeLimit);
+    return forward(BASE_FUNCTION(L"requestAsync"), [&](MessageBus& bus) { return bus.requestAsync(message, callback, timeLimit); });
 }
 
 ModuleStatus BaseModule::request(const MessagePtr& message, ReplyPtr& reply, const TimeLimit& timeLimit)
 {
-    return messageBus_->request(message, reply, timeLimit);
+    return forward(BASE_FUNCTION(L"request"), [&](MessageBus& bus) { return bus.request(message, reply, timeLimit); });
 }
 
 ModuleStatus BaseModule::requestAsyncEx(const MessagePtr& message, const ReplyCallback& callback,
                                         const TimeLimit& timeLimit)
 {
-    return messageBus_->requestAsyncEx(message, callback, timeLimit);
+    return forward(BASE_FUNCTION(L"requestAsyncEx"), [&](MessageBus& bus) { return bus.requestAsyncEx(message, callback, timeLimit); });
 }
 
 ModuleStatus BaseModule::requestEx(const MessagePtr& message, ReplyPtr& reply, const TimeLimit& timeLimit)
 {
-    return messageBus_->requestEx(message, reply, timeLimit);
+    return forward(BASE_FUNCTION(L"requestEx"), [&](MessageBus& bus) { return bus.requestEx(message, reply, timeLimit); });
 }
 
 ModuleStatus BaseModule::subscribe(const std::wstring& name, const std::wstring& alias,
                                    const MessageCallback& callback)
 {
-    return messageBus_->subscribe(name, alias, callback);
+    return forward(BASE_FUNCTION(L"subscribe"), [&](MessageBus& bus) { return bus.subscribe(name, alias, callback); });
 }
 
 ModuleStatus BaseModule::subscribe(const std::wstring& name, const MessageCallback& callback)
 {
-    return messageBus_->subscribe(name, callback);
+    return forward(BASE_FUNCTION(L"subscribe"), [&](MessageBus& bus) { return bus.subscribe(name, callback); });
 }
 
 ModuleStatus BaseModule::subscribeSameSession(const std::wstring& name, const std::wstring& alias,
                                               const MessageCallback& callback)
 {
-    return messageBus_->subscribeSameSession(name, alias, callback);
+    return forward(BASE_FUNCTION(L"subscribeSameSession"), [&](MessageBus& bus) { return bus.subscribeSameSession(name, alias, callback); });
 }
 
 ModuleStatus BaseModule::subscribeSameSession(const std::wstring& name, const MessageCallback& callback)
 {
-    return messageBus_->subscribeSameSession(name, callback);
+    return forward(BASE_FUNCTION(L"subscribeSameSession"), [&](MessageBus& bus) { return bus.subscribeSameSession(name, callback); });
 }
 
 ModuleStatus BaseModule::subscribeFilter(const std::wstring& pattern, const std::wstring& alias,
                                          const MessageCallback& callback)
 {
-    return messageBus_->subscribeFilter(pattern, alias, callback);
+    return forward(BASE_FUNCTION(L"subscribeFilter"), [&](MessageBus& bus) { return bus.subscribeFilter(pattern, alias, callback); });
 }
 
 ModuleStatus BaseModule::subscribeFilter(const std::wstring& pattern, const MessageCallback& callback)
 {
-    return messageBus_->subscribeFilter(pattern, callback);
+    return forward(BASE_FUNCTION(L"subscribeFilter"), [&](MessageBus& bus) { return bus.subscribeFilter(pattern, callback); });
 }
 
 ModuleStatus BaseModule::subscribeFilterSameSession(const std::wstring& pattern, const std::wstring& alias,
                                                     const MessageCallback& callback)
 {
-    return messageBus_->subscribeFilterSameSession(pattern, alias, callback);
+    return forward(BASE_FUNCTION(L"subscribeFilterSameSession"), [&](MessageBus& bus) { return bus.subscribeFilterSameSession(pattern, alias, callback); });
 }
 
 ModuleStatus BaseModule::subscribeFilterSameSession(const std::wstring& pattern, const MessageCallback& callback)
 {
-    return messageBus_->subscribeFilterSameSession(pattern, callback);
+    return forward(BASE_FUNCTION(L"subscribeFilterSameSession"), [&](MessageBus& bus) { return bus.subscribeFilterSameSession(pattern, callback); });
 }
 
-ModuleStatus BaseModule::unsubscribe(const std::wstring& alias) { return messageBus_->unsubscribe(alias); }
+ModuleStatus BaseModule::unsubscribe(const std::wstring& alias)
+{
+    return forward(BASE_FUNCTION(L"unsubscribe"), [&](MessageBus& bus) { return bus.unsubscribe(alias); });
+}
+
+DirectDispatch* BaseModule::directDispatcher() noexcept
+{
+    return messageBus_ ? messageBus_->directDispatcher() : nullptr;
+}
 
 } // namespace Orvik

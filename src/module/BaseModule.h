@@ -35,7 +35,8 @@ public:
     // Asks the host to unload this module.
     ModuleStatus unload();
 
-    // The bus operations forward to the bus handed to baseInitialize.
+    // The bus operations forward to the bus handed to baseInitialize and
+    // answer MODULE_STATUS_INVALID_STATE while there is none.
     ModuleStatus publish(const MessagePtr& message) override;
     ModuleStatus publishEx(const MessagePtr& message) override;
     ModuleStatus requestAsync(const MessagePtr& message, const ReplyCallback& callback,
@@ -57,6 +58,7 @@ public:
                                             const MessageCallback& callback) override;
     ModuleStatus subscribeFilterSameSession(const std::wstring& pattern, const MessageCallback& callback) override;
     ModuleStatus unsubscribe(const std::wstring& alias) override;
+    DirectDispatch* directDispatcher() noexcept override;
 
     const std::shared_ptr<Basalt::IOCContainer>& container() const { return container_; }
     const std::wstring& moduleName() const { return moduleName_; }
@@ -66,6 +68,9 @@ public:
     const std::shared_ptr<MessageBus>& messageBus() const { return messageBus_; }
 
 private:
+    template <typename Operation>
+    ModuleStatus forward(const wchar_t* function, Operation&& operation) const;
+
     // Released in reverse order of declaration: the bus first, the container last.
     std::shared_ptr<Basalt::IOCContainer> container_;
     std::wstring moduleName_;

@@ -2,7 +2,7 @@
 // The pieces of the entry functions that need the message bus client.
 
 #include "message/MessageBus.h"
-#include "module/ModuleStatus.h"
+#include "status/ModuleStatus.h"
 
 #include <memory>
 

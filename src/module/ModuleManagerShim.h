@@ -1,6 +1,6 @@
 #pragma once
 
-#include "module/ModuleStatus.h"
+#include "status/ModuleStatus.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 #include "trust/CabinetCatalogExtractor.h"
 
-#include "trust/TrustHandles.h"
+#include "win/UniqueHandle.h"
 
 #include <fcntl.h>
 #include <fdi.h>
@@ -27,7 +27,7 @@ struct Extraction;
 // A file FDI works on: the cabinet (read only) or the one output file.
 struct FdiFile {
     Extraction* owner = nullptr;
-    UniqueFile handle;
+    win::UniqueFile handle;
     bool output = false;
 };
 
@@ -243,7 +243,7 @@ private:
         return reinterpret_cast<AnyFunction>(::GetProcAddress(library_.get(), name));
     }
 
-    UniqueLibrary library_;
+    win::UniqueLibrary library_;
 };
 
 class FdiContext {

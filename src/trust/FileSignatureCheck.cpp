@@ -1,6 +1,7 @@
 #include "trust/FileSignatureCheck.h"
 
-#include "trust/TrustHandles.h"
+#include "trust/WinTrustFile.h"
+#include "win/UniqueHandle.h"
 
 #include <softpub.h>
 #include <wintrust.h>
@@ -18,8 +19,8 @@ static_assert(kFileTrustProviderFlags == 0x1214, "provider flags of the file tru
 char kCodeSigningUsage[] = "1.3.6.1.5.5.7.3.3";
 
 struct EmbeddedSignature {
-    UniqueCertStore store;
-    UniqueCryptMsg message;
+    win::UniqueCertStore store;
+    win::UniqueCryptMsg message;
 };
 
 bool openEmbeddedSignature(const std::wstring& path, EmbeddedSignature* signature, DWORD* error)
@@ -102,7 +103,7 @@ SignerOutcome checkSigner(const EmbeddedSignature& signature, DWORD index, const
     CERT_INFO wanted{};
     wanted.Issuer = signer->Issuer;
     wanted.SerialNumber = signer->SerialNumber;
-    UniqueCertContext certificate(::CertFindCertificateInStore(signature.store.get(), kEncoding, 0,
+    win::UniqueCertContext certificate(::CertFindCertificateInStore(signature.store.get(), kEncoding, 0,
                                                                CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
     if (!certificate)
         return SignerOutcome::CertificateNotFound;
@@ -121,7 +122,7 @@ SignerOutcome checkSigner(const EmbeddedSignature& signature, DWORD index, const
     LPSTR usages[] = {kCodeSigningUsage};
     chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
     FILETIME* at = report->signingTime.status == SigningTimeStatus::Found ? &report->signingTime.time : nullptr;
-    UniqueChainContext chain;
+    win::UniqueChainContext chain;
     if (!::CertGetCertificateChain(nullptr, certificate.get(), at, signature.store.get(), &chainPara,
                                    CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_RETURN_LOWER_QUALITY_CONTEXTS,
                                    nullptr, chain.put()) ||

@@ -2,7 +2,8 @@
 
 #include "Logging/WideFormat.h"
 #include "trust/ProductRegistry.h"
-#include "trust/TrustHandles.h"
+#include "trust/WinTrustFile.h"
+#include "win/UniqueHandle.h"
 
 #include <softpub.h>
 #include <wintrust.h>
@@ -153,7 +154,7 @@ DWORD notComDllGetInterface(const wchar_t* fileName, const char* interfaceName, 
     if (vet && !vet(path))
         return ERROR_ACCESS_DENIED;
 
-    UniqueLibrary library(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    win::UniqueLibrary library(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     if (!library) {
         const DWORD error = ::GetLastError();
         return error != 0 ? error : ERROR_FILE_NOT_FOUND;

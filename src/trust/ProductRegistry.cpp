@@ -1,6 +1,6 @@
 #include "trust/ProductRegistry.h"
 
-#include "trust/TrustHandles.h"
+#include "win/UniqueHandle.h"
 
 #include <cwchar>
 
@@ -40,7 +40,7 @@ bool openProductKey(HKEY* key)
 
 bool readInstallFolder(std::wstring* folder, bool sixtyFourBit)
 {
-    UniqueRegKey key;
+    win::UniqueRegKey key;
     if (!openProductKey(key.put()))
         return false;
     wchar_t buffer[MAX_PATH + 1] = {};

@@ -1,8 +1,8 @@
 #include "trust/SignedLibraryValidation.h"
 
 #include "trust/TrustCatalog.h"
-#include "trust/TrustHandles.h"
 #include "trust/TrustValidator.h"
+#include "win/ComPtr.h"
 
 #include <ocidl.h>
 #include <psapi.h>
@@ -96,21 +96,18 @@ HRESULT createVerifiedInstanceWith(const TrustValidator& validator, REFCLSID cls
     if (out == nullptr)
         return E_POINTER;
     *out = nullptr;
-    IClassFactory* classObject = nullptr;
-    HRESULT hr = ::CoGetClassObject(clsid, classContext, nullptr, firstFactoryInterface(),
-                                    reinterpret_cast<void**>(&classObject));
+    win::ComPtr<IClassFactory> classObject;
+    HRESULT hr = ::CoGetClassObject(clsid, classContext, nullptr, firstFactoryInterface(), classObject.putVoid());
     if (FAILED(hr))
-        hr = ::CoGetClassObject(clsid, classContext, nullptr, secondFactoryInterface(),
-                                reinterpret_cast<void**>(&classObject));
+        hr = ::CoGetClassObject(clsid, classContext, nullptr, secondFactoryInterface(), classObject.putVoid());
     if (FAILED(hr))
         return hr;
-    if (classObject == nullptr)
+    if (!classObject)
         return E_UNEXPECTED;
-    ComReleaser<IClassFactory> release(classObject);
-
+    
     // The code answering for the class is the module holding the class
     // object's first virtual function.
-    const void* firstFunction = (*reinterpret_cast<void* const* const*>(classObject))[0];
+    const void* firstFunction = (*reinterpret_cast<void* const* const*>(classObject.get()))[0];
     std::wstring server;
     try {
         server = moduleFileContaining(firstFunction);

@@ -1,6 +1,6 @@
 #include "trust/SigningTime.h"
 
-#include "trust/TrustHandles.h"
+#include "win/UniqueHandle.h"
 
 #include <cstring>
 #include <vector>
@@ -138,7 +138,7 @@ SigningTime fromCounterSignature(const CRYPT_ATTR_BLOB& value)
         result.status = SigningTimeStatus::Invalid;
         return result;
     }
-    UniqueLocalMemory owner(counterSigner);
+    win::UniqueLocalMemory owner(counterSigner);
     return signingTimeAttribute(*counterSigner, SigningTimeSource::CounterSignature);
 }
 
@@ -147,7 +147,7 @@ SigningTime fromRfc3161TimeStamp(const CRYPT_ATTR_BLOB& value)
     SigningTime invalid;
     invalid.status = SigningTimeStatus::Invalid;
 
-    UniqueCryptMsg message(::CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr));
+    win::UniqueCryptMsg message(::CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr));
     if (!message || !::CryptMsgUpdate(message.get(), value.pbData, value.cbData, TRUE))
         return invalid;
     DWORD size = 0;

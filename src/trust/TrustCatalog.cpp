@@ -2,7 +2,8 @@
 
 #include "trust/FileSignatureCheck.h"
 #include "trust/TrustAnchors.h"
-#include "trust/TrustHandles.h"
+#include "win/UniqueHandle.h"
+#include "win/FileLock.h"
 
 #include <shlwapi.h>
 
@@ -22,67 +23,6 @@ constexpr DWORD kFileLockRetryMs = 20;
 constexpr wchar_t kCatalogRelativePath[] = L"Program Files\\Common Files\\Corvane\\Platform\\Core\\trusted.js";
 constexpr wchar_t kTemporaryName[] = L"trusted.tmp";
 
-class SharedGuard {
-public:
-    explicit SharedGuard(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockShared(&lock_); }
-    ~SharedGuard() { ::ReleaseSRWLockShared(&lock_); }
-    SharedGuard(const SharedGuard&) = delete;
-    SharedGuard& operator=(const SharedGuard&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
-
-class ExclusiveGuard {
-public:
-    explicit ExclusiveGuard(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
-    ~ExclusiveGuard() { ::ReleaseSRWLockExclusive(&lock_); }
-    ExclusiveGuard(const ExclusiveGuard&) = delete;
-    ExclusiveGuard& operator=(const ExclusiveGuard&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
-
-// A lock on a whole file, shared or exclusive, held until destruction. Another
-// process holding a conflicting lock is waited for, but not for ever.
-class WholeFileLock {
-public:
-    WholeFileLock(HANDLE file, bool exclusive) : file_(file)
-    {
-        const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
-        const ULONGLONG deadline = ::GetTickCount64() + kFileLockPatienceMs;
-        for (;;) {
-            OVERLAPPED at{};
-            if (::LockFileEx(file_, flags, 0, MAXDWORD, MAXDWORD, &at)) {
-                locked_ = true;
-                return;
-            }
-            const DWORD error = ::GetLastError();
-            if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING)
-                return;
-            if (::GetTickCount64() >= deadline)
-                return;
-            ::Sleep(kFileLockRetryMs);
-        }
-    }
-    ~WholeFileLock()
-    {
-        if (locked_) {
-            OVERLAPPED at{};
-            ::UnlockFileEx(file_, 0, MAXDWORD, MAXDWORD, &at);
-        }
-    }
-    WholeFileLock(const WholeFileLock&) = delete;
-    WholeFileLock& operator=(const WholeFileLock&) = delete;
-
-    bool locked() const { return locked_; }
-
-private:
-    HANDLE file_;
-    bool locked_ = false;
-};
-
 // Exactly one signer, and it holds the catalog signer's certificate.
 CatalogReadStatus checkCatalogSigner(const std::wstring& path, const Thumbprint& expected)
 {
@@ -93,8 +33,8 @@ CatalogReadStatus checkCatalogSigner(const std::wstring& path, const Thumbprint&
                             CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding, &contentType, &formatType, &rawStore,
                             &rawMessage, nullptr))
         return CatalogReadStatus::NotSigned;
-    UniqueCertStore store(rawStore);
-    UniqueCryptMsg message(rawMessage);
+    win::UniqueCertStore store(rawStore);
+    win::UniqueCryptMsg message(rawMessage);
 
     DWORD signerCount = 0;
     DWORD size = sizeof(signerCount);
@@ -106,7 +46,7 @@ CatalogReadStatus checkCatalogSigner(const std::wstring& path, const Thumbprint&
     std::vector<BYTE> buffer(size);
     if (!::CryptMsgGetParam(message.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, buffer.data(), &size))
         return CatalogReadStatus::WrongSigner;
-    UniqueCertContext certificate(::CertGetSubjectCertificateFromStore(
+    win::UniqueCertContext certificate(::CertGetSubjectCertificateFromStore(
         store.get(), kEncoding, reinterpret_cast<PCERT_INFO>(buffer.data())));
     if (!certificate)
         return CatalogReadStatus::WrongSigner;
@@ -149,7 +89,7 @@ bool writeAll(HANDLE file, const std::string& bytes)
 // True when `path` still names the file open as `file`.
 bool sameFile(HANDLE file, const std::wstring& path)
 {
-    UniqueFile again(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+    win::UniqueFile again(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     BY_HANDLE_FILE_INFORMATION first{}, second{};
@@ -182,7 +122,7 @@ bool createFolders(const std::wstring& folder)
 bool writeTemporaryCopy(const std::wstring& temporary, const std::string& bytes)
 {
     ::SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
-    UniqueFile file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    win::UniqueFile file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                   nullptr));
     if (!file)
         return false;
@@ -231,7 +171,7 @@ std::optional<CatalogContent> TrustCatalog::readVerified(const std::wstring& pat
     // path is the content read through this handle, as long as the path
     // still names it afterwards.
     const DWORD share = FILE_SHARE_READ | (allowReplacementWhileReading ? FILE_SHARE_DELETE : 0);
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+    win::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         const DWORD error = ::GetLastError();
@@ -257,7 +197,7 @@ std::optional<CatalogContent> TrustCatalog::readVerified(const std::wstring& pat
 
     std::string content;
     {
-        WholeFileLock fileLock(file.get(), false);
+        win::WholeFileLock fileLock(file.get(), false, kFileLockPatienceMs, kFileLockRetryMs);
         if (!fileLock.locked()) {
             result = CatalogReadStatus::Locked;
             return std::nullopt;
@@ -284,7 +224,7 @@ std::optional<CatalogContent> TrustCatalog::readVerified(const std::wstring& pat
 
 TrustCatalog::CheckResult TrustCatalog::checkFile(const std::wstring& file, DWORD versionAbove) const
 {
-    SharedGuard guard(lock_);
+    win::SharedGuard guard(lock_);
     if (!loaded_ || content_.version <= versionAbove)
         return CheckResult::NotUsed;
     return checkFileSignature(file, content_.lists) ? CheckResult::Passed : CheckResult::Failed;
@@ -292,38 +232,38 @@ TrustCatalog::CheckResult TrustCatalog::checkFile(const std::wstring& file, DWOR
 
 bool TrustCatalog::isLoaded() const
 {
-    SharedGuard guard(lock_);
+    win::SharedGuard guard(lock_);
     return loaded_;
 }
 
 DWORD TrustCatalog::version() const
 {
-    SharedGuard guard(lock_);
+    win::SharedGuard guard(lock_);
     return loaded_ ? content_.version : 0;
 }
 
 CatalogReadStatus TrustCatalog::lastReadStatus() const
 {
-    SharedGuard guard(lock_);
+    win::SharedGuard guard(lock_);
     return lastStatus_;
 }
 
 bool TrustCatalog::load()
 {
-    ExclusiveGuard guard(lock_);
+    win::ExclusiveGuard guard(lock_);
     return loadLocked();
 }
 
 bool TrustCatalog::reload()
 {
-    ExclusiveGuard guard(lock_);
+    win::ExclusiveGuard guard(lock_);
     clearLocked();
     return loadLocked();
 }
 
 void TrustCatalog::clear()
 {
-    ExclusiveGuard guard(lock_);
+    win::ExclusiveGuard guard(lock_);
     clearLocked();
 }
 
@@ -364,7 +304,7 @@ bool TrustCatalog::installCatalog(const std::wstring& candidate)
     if (!content || content->version < kMinInstallableCatalogVersion || path_.empty())
         return false;
 
-    ExclusiveGuard guard(lock_);
+    win::ExclusiveGuard guard(lock_);
     // Compare against the newest catalog there is, not a stale copy in memory:
     // an older candidate must never replace a newer catalog.
     if (!loaded_ || replacementAnnounced()) {
@@ -388,11 +328,11 @@ bool TrustCatalog::replaceCatalogFile(const std::string& bytes)
     bool temporaryWritten = false;
     {
         createFolders(folder);
-        UniqueFile current(::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+        win::UniqueFile current(::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        std::optional<WholeFileLock> fileLock;
+        std::optional<win::WholeFileLock> fileLock;
         if (current)
-            fileLock.emplace(current.get(), true);
+            fileLock.emplace(current.get(), true, kFileLockPatienceMs, kFileLockRetryMs);
         if (current && !fileLock->locked())
             return false;
         temporaryWritten = writeTemporaryCopy(temporary, bytes);

@@ -6,6 +6,7 @@
 
 #include "trust/CatalogParser.h"
 #include "trust/TrustLists.h"
+#include "win/SrwLock.h"
 
 #include <windows.h>
 
@@ -89,7 +90,7 @@ private:
     const std::wstring path_;
     const std::wstring atomName_;
     const Thumbprint signer_;
-    mutable SRWLOCK lock_ = SRWLOCK_INIT;
+    mutable win::SrwLock lock_;
     bool loaded_ = false;
     CatalogContent content_;
     CatalogReadStatus lastStatus_ = CatalogReadStatus::Missing;

@@ -4,7 +4,7 @@
 #include "trust/NotComDllGetInterface.h"
 #include "trust/ProductRegistry.h"
 #include "trust/TrustAnchors.h"
-#include "trust/TrustHandles.h"
+#include "win/UniqueHandle.h"
 
 #include <new>
 #include <type_traits>
@@ -61,7 +61,7 @@ BOOL CALLBACK createProcessValidator(PINIT_ONCE, PVOID, PVOID*)
         } catch (...) {
             settings = TrustValidator::Settings{};
         }
-        g_validator = new (&g_validatorStorage) TrustValidator(settings.coreVersion, settings.control, catalog, lists);
+        g_validator = new (&g_validatorStorage) TrustValidator(settings.coreVersion, std::move(settings.control), catalog, lists);
     } catch (...) {
         g_validator = nullptr;
     }
@@ -70,20 +70,14 @@ BOOL CALLBACK createProcessValidator(PINIT_ONCE, PVOID, PVOID*)
 
 } // namespace
 
-TrustValidator::TrustValidator(DWORD coreVersion, IlexValidationControl* control, TrustCatalog& catalog,
+TrustValidator::TrustValidator(DWORD coreVersion, win::ComPtr<IlexValidationControl> control, TrustCatalog& catalog,
                                const TrustLists& builtInLists, CabinetExtractionOptions cabinetOptions)
     : coreVersion_(coreVersion),
-      control_(control),
+      control_(std::move(control)),
       catalog_(catalog),
       builtInLists_(builtInLists),
       cabinetOptions_(std::move(cabinetOptions))
 {
-}
-
-TrustValidator::~TrustValidator()
-{
-    if (control_ != nullptr)
-        control_->Release();
 }
 
 TrustValidator* TrustValidator::instance() noexcept
@@ -96,7 +90,7 @@ TrustValidator::Settings TrustValidator::readSettings(const TrustLists& builtInL
 {
     Settings settings;
     {
-        UniqueRegKey key;
+        win::UniqueRegKey key;
         if (!openProductKey(key.put()))
             return settings;  // no service, core version 0: the own check decides
         settings.coreVersion = readCoreVersion(key.get());
@@ -111,15 +105,16 @@ TrustValidator::Settings TrustValidator::readSettings(const TrustLists& builtInL
         L"ilexval.dll", "IlexValidationControl", &control, nullptr,
         [](std::wstring* folder) { return readInstallFolder(folder); }, signedByMaker);
     if (status == 0)
-        settings.control = static_cast<IlexValidationControl*>(control);
+        settings.control = win::ComPtr<IlexValidationControl>(static_cast<IlexValidationControl*>(control));
     return settings;
 }
 
 std::unique_ptr<TrustValidator> TrustValidator::createFromRegistry(TrustCatalog& catalog,
                                                                    const TrustLists& builtInLists)
 {
-    const Settings settings = readSettings(builtInLists);
-    return std::make_unique<TrustValidator>(settings.coreVersion, settings.control, catalog, builtInLists);
+    Settings settings = readSettings(builtInLists);
+    return std::make_unique<TrustValidator>(settings.coreVersion, std::move(settings.control), catalog,
+                                            builtInLists);
 }
 
 DWORD TrustValidator::validateFile(const wchar_t* path) const
@@ -137,7 +132,7 @@ DWORD TrustValidator::validateFile(const wchar_t* path) const
 
 bool TrustValidator::serviceAccepts(const wchar_t* path) const
 {
-    if (control_ == nullptr)
+    if (!control_)
         return false;
     const bool laterCore = coreVersion_ > kDefaultCoreVersion;
     IlexValidationResult result{};

@@ -7,6 +7,7 @@
 #include "trust/IlexValidationControl.h"
 #include "trust/TrustCatalog.h"
 #include "trust/TrustLists.h"
+#include "win/ComPtr.h"
 
 #include <windows.h>
 
@@ -22,10 +23,9 @@ constexpr DWORD kMinUsableCatalogVersion = 5;
 
 class TrustValidator {
 public:
-    // `control` is adopted (one reference) and may be null.
-    TrustValidator(DWORD coreVersion, IlexValidationControl* control, TrustCatalog& catalog,
+    // `control` may be null: the own check alone decides then.
+    TrustValidator(DWORD coreVersion, win::ComPtr<IlexValidationControl> control, TrustCatalog& catalog,
                    const TrustLists& builtInLists, CabinetExtractionOptions cabinetOptions = {});
-    ~TrustValidator();
     TrustValidator(const TrustValidator&) = delete;
     TrustValidator& operator=(const TrustValidator&) = delete;
 
@@ -35,7 +35,7 @@ public:
 
     struct Settings {
         DWORD coreVersion = 0;
-        IlexValidationControl* control = nullptr;  // one reference, or null
+        win::ComPtr<IlexValidationControl> control;  // null when there is no usable service
     };
     // Reads the product key and binds the validation service. The service
     // library must itself pass the own check against `builtInLists`.
@@ -49,14 +49,14 @@ public:
     bool ownCheck(const std::wstring& path, DWORD minCatalogVersion = kMinUsableCatalogVersion) const;
 
     DWORD coreVersion() const { return coreVersion_; }
-    bool hasControl() const { return control_ != nullptr; }
+    bool hasControl() const { return static_cast<bool>(control_); }
 
 private:
     bool serviceAccepts(const wchar_t* path) const;
     bool checkWithListsAndCatalog(const std::wstring& path, DWORD minCatalogVersion) const;
 
     const DWORD coreVersion_;
-    IlexValidationControl* const control_;
+    const win::ComPtr<IlexValidationControl> control_;
     TrustCatalog& catalog_;
     const TrustLists& builtInLists_;
     const CabinetExtractionOptions cabinetOptions_;

@@ -4,8 +4,8 @@
 #include "json/JSONParser.h"
 #include "message/Message.h"
 #include "settings/SettingsManager.h"
-#include "update/ComSupport.h"
 #include "update/ZuUpdateAgentHandle.h"
+#include "win/ComApartment.h"
 
 #include <windows.h>
 
@@ -126,6 +126,13 @@ ModuleStatus UpdateModuleImp::start()
 
 ModuleStatus UpdateModuleImp::uninitialize()
 {
+    // A host may uninitialise a module whose initialisation failed or never
+    // happened: there is no bus and nothing was subscribed.
+    if (!messageBus()) {
+        UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"uninitialize"), __LINE__,
+                     L"The module has no message bus: nothing to unsubscribe.");
+        return MODULE_STATUS_INVALID_STATE;
+    }
     ModuleStatus result = MODULE_STATUS_SUCCESS;
     for (const wchar_t* alias : kRequestAliases) {
         const ModuleStatus status = unsubscribe(alias);
@@ -147,7 +154,7 @@ ModuleStatus UpdateModuleImp::runAgentRequest(const wchar_t* handlerName, const 
     const std::wstring function = std::wstring(L"Orvik::UpdateModuleImp::") + handlerName;
     UM_LOG(LOG_LEVEL_NORMAL, kLogFile, function.c_str(), __LINE__, L"Processing: %s", handlerName);
 
-    ComApartment apartment;
+    win::ComApartment apartment;
     if (!apartment.succeeded()) {
         UM_LOG_ERROR(kLogFile, function.c_str(), __LINE__, L"Error initializing CoInitializeEx");
         return MODULE_STATUS_UNSUCCESSFUL;

@@ -3,6 +3,7 @@
 #include "Logging/Logger.h"
 #include "json/JSONParser.h"
 #include "trust/SignedLibraryValidation.h"
+#include "win/Bstr.h"
 
 #include <cwchar>
 #include <string>
@@ -46,7 +47,7 @@ ModuleStatus ZuUpdateAgentHandle::getUpdateMgr()
     if (agent_)
         return MODULE_STATUS_SUCCESS;
     const HRESULT result = createVerifiedInstance(CLSID_ZuUpdateAgent, nullptr, kAgentClassContext,
-                                                  IID_IZuUpdateAgent, agent_.receive(), true);
+                                                  IID_IZuUpdateAgent, agent_.putVoid(), true);
     if (FAILED(result)) {
         UM_LOG_ERROR(kLogFile, AGENT_FUNCTION(L"getUpdateMgr"), __LINE__,
                      L"Failed to create IID_IZuUpdateAgent instance - error 0x%X", static_cast<unsigned>(result));
@@ -61,10 +62,10 @@ ModuleStatus ZuUpdateAgentHandle::getProperty(const std::wstring& name, std::wst
 {
     if (const ModuleStatus status = getUpdateMgr())
         return status;
-    ScopedBstr packageText(package);
-    ScopedBstr nameText(name);
-    ScopedBstr result;
-    if (agent_->GetProperty(packageText.get(), nameText.get(), result.receive()) != S_OK)
+    win::ScopedBstr packageText(package);
+    win::ScopedBstr nameText(name);
+    win::ScopedBstr result;
+    if (agent_->GetProperty(packageText.get(), nameText.get(), result.put()) != S_OK)
         return MODULE_STATUS_PROPERTY_NOT_FOUND;
     value = result.text();
     return MODULE_STATUS_SUCCESS;
@@ -98,9 +99,9 @@ ModuleStatus ZuUpdateAgentHandle::setProperty(const std::wstring& name, const st
            value.c_str());
     if (const ModuleStatus status = getUpdateMgr())
         return status;
-    ScopedBstr packageText(package);
-    ScopedBstr nameText(name);
-    ScopedBstr valueText(value);
+    win::ScopedBstr packageText(package);
+    win::ScopedBstr nameText(name);
+    win::ScopedBstr valueText(value);
     return agent_->SetProperty(packageText.get(), nameText.get(), valueText.get()) == S_OK
                ? MODULE_STATUS_SUCCESS
                : MODULE_STATUS_UNSUCCESSFUL;
@@ -182,8 +183,8 @@ ModuleStatus ZuUpdateAgentHandle::install(const std::wstring& appIdList, const s
     constexpr const wchar_t* kFunction = AGENT_FUNCTION(L"install");
     if (const ModuleStatus status = getUpdateMgr())
         return status;
-    ScopedBstr packageText(package);
-    ScopedBstr listText(appIdList);
+    win::ScopedBstr packageText(package);
+    win::ScopedBstr listText(appIdList);
     const HRESULT result = agent_->Install(packageText.get(), listText.get());
     if (result == S_FALSE) {
         UM_LOG(LOG_LEVEL_INFORMATION, kLogFile, kFunction, __LINE__,
@@ -222,7 +223,7 @@ ModuleStatus ZuUpdateAgentHandle::startUpdate(std::wstring package)
     package = trimmed(package);
     if (package.empty())
         package = kDefaultPackage;
-    ScopedBstr packageText(package);
+    win::ScopedBstr packageText(package);
     const HRESULT result = agent_->StartUpdate(packageText.get());
     if (FAILED(result)) {
         UM_LOG(LOG_LEVEL_INFORMATION, kLogFile, kFunction, __LINE__, L"Failed to Start update error is 0x%x",

@@ -1,8 +1,8 @@
 #pragma once
 // Turns the update module's requests into calls on the update agent.
 
-#include "module/ModuleStatus.h"
-#include "update/ComSupport.h"
+#include "status/ModuleStatus.h"
+#include "win/ComPtr.h"
 #include "update/IZuUpdateAgent.h"
 
 #include <cstdint>
@@ -34,7 +34,7 @@ public:
     ModuleStatus getProperty(const std::wstring& name, std::wstring& value, const std::wstring& package);
 
 private:
-    ComPtr<IZuUpdateAgent> agent_;
+    win::ComPtr<IZuUpdateAgent> agent_;
 };
 
 } // namespace Orvik

@@ -3,7 +3,7 @@
 
 #include "LogCapture.h"
 #include "module/BaseModule.h"
-#include "module/ModuleFunctions.h"
+#include "entry/ModuleFunctions.h"
 
 #include <atomic>
 

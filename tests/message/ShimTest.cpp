@@ -2,7 +2,7 @@
 
 #include "BusMocks.h"
 #include "LogCapture.h"
-#include "module/ModuleException.h"
+#include "status/ModuleException.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 #include "Logging/Logger.h"
 #include "Logging/LoggerTestSeam.h"
 #include "module/BaseModule.h"
-#include "module/ModuleFunctions.h"
-#include "module/UpdateModule.h"
+#include "entry/ModuleFunctions.h"
+#include "entry/UpdateModule.h"
 #include "settings/SettingsManager.h"
 #include "update/UpdateModuleImp.h"
 

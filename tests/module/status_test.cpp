@@ -1,5 +1,5 @@
-#include "module/ModuleException.h"
-#include "module/ModuleStatus.h"
+#include "status/ModuleException.h"
+#include "status/ModuleStatus.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 // Loads the built UpdateModule.dll the way a host does and hands out its exports.
 
-#include "module/ModuleFunctions.h"
+#include "entry/ModuleFunctions.h"
 
 #include <windows.h>
 

@@ -20,7 +20,7 @@ TEST(TrustConcurrency, ValidationStaysConsistentWhileCatalogsAreInstalled)
     const std::wstring atomName = trusttest::uniqueName(L"um-trust-concurrency");
     TrustCatalog catalog(folder.file(L"Core\\trusted.js"), atomName, catalogSignerThumbprint());
     ASSERT_TRUE(catalog.installCatalog(sample(L"cat-v6.js")));
-    TrustValidator validator(0, nullptr, catalog, builtInTrustLists());
+    TrustValidator validator(0, {}, catalog, builtInTrustLists());
 
     constexpr int kThreads = 8;
     constexpr int kRounds = 4;

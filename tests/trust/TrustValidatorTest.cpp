@@ -39,17 +39,17 @@ protected:
     std::wstring catalogPath = folder.file(L"Core\\trusted.js");
     std::wstring atomName = trusttest::uniqueName(L"um-trust-validator");
     TrustCatalog catalog{catalogPath, atomName, catalogSignerThumbprint()};
-    TrustValidator validator{0, nullptr, catalog, builtInTrustLists(),
+    TrustValidator validator{0, {}, catalog, builtInTrustLists(),
                              CabinetExtractionOptions{extractionFolder.path(), 4ull * 1024 * 1024}};
 };
 
-IlexValidationControl* bindService()
+Orvik::win::ComPtr<IlexValidationControl> bindService()
 {
     void* control = nullptr;
     const DWORD status = Orvik::NotComDllGetInterface(trusttest::sandboxFile(L"ilexval\\ilexval.dll").c_str(),
                                                       "IlexValidationControl", &control, nullptr);
     EXPECT_EQ(status, 0u);
-    return static_cast<IlexValidationControl*>(control);
+    return Orvik::win::ComPtr<IlexValidationControl>(static_cast<IlexValidationControl*>(control));
 }
 
 DWORD serviceLastFlags()
@@ -190,15 +190,15 @@ TEST(ValidatorSettings, ProductKeyGivesCoreVersionAndService)
         ASSERT_TRUE(key.set(L"szInstallDir64", trusttest::sandboxFile(L"ilexval")));
         TrustValidator::Settings settings = TrustValidator::readSettings(builtInTrustLists());
         EXPECT_EQ(settings.coreVersion, 1507u);
-        ASSERT_NE(settings.control, nullptr);
-        settings.control->Release();
+        ASSERT_TRUE(settings.control);
+        settings.control.reset();
 
         // A service library not signed by the maker is not used.
         ASSERT_TRUE(key.set(L"system_core_version", L"16.2"));
         ASSERT_TRUE(key.set(L"szInstallDir64", trusttest::sample(L"ilexval-other-signer")));
         settings = TrustValidator::readSettings(builtInTrustLists());
         EXPECT_EQ(settings.coreVersion, 1504u);
-        EXPECT_EQ(settings.control, nullptr);
+        EXPECT_FALSE(settings.control);
     }
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Corvane\\Ferrule", 0, KEY_READ | KEY_WOW64_32KEY, &key) ==
@@ -208,5 +208,5 @@ TEST(ValidatorSettings, ProductKeyGivesCoreVersionAndService)
     }
     const TrustValidator::Settings absent = TrustValidator::readSettings(builtInTrustLists());
     EXPECT_EQ(absent.coreVersion, 0u);
-    EXPECT_EQ(absent.control, nullptr);
+    EXPECT_FALSE(absent.control);
 }

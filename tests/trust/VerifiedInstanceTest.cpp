@@ -4,6 +4,8 @@
 #include "TrustTestSupport.h"
 
 #include "trust/SignedLibraryValidation.h"
+#include "win/ComApartment.h"
+#include "win/ComPtr.h"
 
 #include <gtest/gtest.h>
 
@@ -22,18 +24,8 @@ const CLSID kFactory2OnlyProbe = {0x3f6b2c1e, 0x9a4d, 0x4e7b, {0x8c, 0x21, 0x6d,
 const CLSID kUnregistered = {0x3f6b2c1e, 0x9a4d, 0x4e7b, {0x8c, 0x21, 0x6d, 0x5e, 0x4f, 0x3a, 0x2b, 0xFF}};
 const IID kTrustProbe = {0x3f6b2c1e, 0x9a4d, 0x4e7b, {0x8c, 0x21, 0x6d, 0x5e, 0x4f, 0x3a, 0x2b, 0x10}};
 
-class ComApartment {
-public:
-    ComApartment() : hr_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-    ~ComApartment()
-    {
-        if (SUCCEEDED(hr_))
-            CoUninitialize();
-    }
-
-private:
-    HRESULT hr_;
-};
+using Orvik::win::ComApartment;
+using Orvik::win::ComPtr;
 
 // Class objects and instances alive in one copy of the server.
 long liveObjects(const wchar_t* server)
@@ -46,13 +38,12 @@ long liveObjects(const wchar_t* server)
     return count != nullptr ? count() : -1;
 }
 
-void expectWorkingProbe(ITrustProbe* probe)
+void expectWorkingProbe(const ComPtr<ITrustProbe>& probe)
 {
-    ASSERT_NE(probe, nullptr);
+    ASSERT_TRUE(probe);
     DWORD magic = 0;
     EXPECT_EQ(probe->GetMagic(&magic), S_OK);
     EXPECT_EQ(magic, 0x7E57C0DEu);
-    probe->Release();
 }
 
 } // namespace
@@ -60,11 +51,12 @@ void expectWorkingProbe(ITrustProbe* probe)
 TEST(VerifiedInstance, SignedServerCreatesAWorkingObject)
 {
     ComApartment com;
-    ITrustProbe* probe = nullptr;
+    ComPtr<ITrustProbe> probe;
     EXPECT_EQ(Orvik::createVerifiedInstance(kSignedProbe, nullptr, CLSCTX_INPROC_SERVER, kTrustProbe,
-                                            reinterpret_cast<void**>(&probe), true),
+                                            probe.putVoid(), true),
               S_OK);
     expectWorkingProbe(probe);
+    probe.reset();
     EXPECT_EQ(liveObjects(L"TrustProbe.dll"), 0);
 }
 
@@ -79,20 +71,22 @@ TEST(VerifiedInstance, UnsignedServerIsRefusedAndItsClassObjectReleased)
     EXPECT_EQ(liveObjects(L"TrustProbeUnsigned.dll"), 0);
 
     // Without the verify flag it is plain CoCreateInstance.
+    ComPtr<ITrustProbe> created;
     EXPECT_EQ(Orvik::createVerifiedInstance(kUnsignedProbe, nullptr, CLSCTX_INPROC_SERVER, kTrustProbe,
-                                            reinterpret_cast<void**>(&probe), false),
+                                            created.putVoid(), false),
               S_OK);
-    expectWorkingProbe(probe);
+    expectWorkingProbe(created);
 }
 
 TEST(VerifiedInstance, SecondClassFactoryInterfaceIsTheFallback)
 {
     ComApartment com;
-    ITrustProbe* probe = nullptr;
+    ComPtr<ITrustProbe> probe;
     EXPECT_EQ(Orvik::createVerifiedInstance(kFactory2OnlyProbe, nullptr, CLSCTX_INPROC_SERVER, kTrustProbe,
-                                            reinterpret_cast<void**>(&probe), true),
+                                            probe.putVoid(), true),
               S_OK);
     expectWorkingProbe(probe);
+    probe.reset();
     EXPECT_EQ(liveObjects(L"TrustProbe.dll"), 0);
 }
 

@@ -3,7 +3,8 @@
 #include "LogCapture.h"
 #include "../../sandbox/agent/ZuSandboxAgent.h"
 #include "trust/SignedLibraryValidation.h"
-#include "update/ComSupport.h"
+#include "win/ComApartment.h"
+#include "win/ComPtr.h"
 #include "update/ZuUpdateAgentHandle.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +21,7 @@ namespace {
 
 class AgentHandle : public ::testing::Test {
 protected:
-    ComApartment apartment;
+    win::ComApartment apartment;
     LogCapture log;
     AgentCallLog agentCalls;
     ZuUpdateAgentHandle handle;
@@ -188,12 +189,12 @@ TEST_F(AgentHandle, CreationFailureIsReportedAndRetriedNextTime)
 
 TEST(ValidatedAgentCreation, UnsignedCopyOfTheServerIsRefused)
 {
-    ComApartment apartment;
-    ComPtr<IZuUpdateAgent> agent;
+    win::ComApartment apartment;
+    win::ComPtr<IZuUpdateAgent> agent;
     EXPECT_EQ(E_ACCESSDENIED, createVerifiedInstance(CLSID_ZuUpdateAgentUnsignedCopy, nullptr, 23,
-                                                     IID_IZuUpdateAgent, agent.receive(), true));
+                                                     IID_IZuUpdateAgent, agent.putVoid(), true));
     EXPECT_FALSE(agent);
-    EXPECT_EQ(S_OK, createVerifiedInstance(CLSID_ZuUpdateAgent, nullptr, 23, IID_IZuUpdateAgent, agent.receive(),
+    EXPECT_EQ(S_OK, createVerifiedInstance(CLSID_ZuUpdateAgent, nullptr, 23, IID_IZuUpdateAgent, agent.putVoid(),
                                            true));
     EXPECT_TRUE(agent);
 }

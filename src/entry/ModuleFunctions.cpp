@@ -1,9 +1,9 @@
-#include "module/ModuleFunctions.h"
+#include "entry/ModuleFunctions.h"
 
 #include "Logging/Logger.h"
 #include "module/BaseModule.h"
 #include "module/ModuleBusBinding.h"
-#include "module/UpdateModule.h"
+#include "entry/UpdateModule.h"
 
 #include <new>
 

@@ -2,7 +2,7 @@
 // The module entry table the host drives, and the library's exports.
 
 #include "module/ModuleManagerShim.h"
-#include "module/ModuleStatus.h"
+#include "status/ModuleStatus.h"
 
 #include <cstdint>
 #include <functional>

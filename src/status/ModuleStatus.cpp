@@ -1,4 +1,4 @@
-#include "module/ModuleStatus.h"
+#include "status/ModuleStatus.h"
 
 #include <iterator>
 

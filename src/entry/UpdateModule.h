@@ -1,7 +1,7 @@
 #pragma once
 // Creation and destruction of the one module object behind a module handle.
 
-#include "module/ModuleStatus.h"
+#include "status/ModuleStatus.h"
 
 namespace Orvik {
 

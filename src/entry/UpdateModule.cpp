@@ -1,4 +1,4 @@
-#include "module/UpdateModule.h"
+#include "entry/UpdateModule.h"
 
 #include "Logging/Logger.h"
 #include "ioc/IOCContainer.h"
