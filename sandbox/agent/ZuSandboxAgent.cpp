@@ -3,6 +3,8 @@
 #include "ComObject.h"
 
 #include "update/IZuUpdateAgent.h"
+#include "win/ComPtr.h"
+#include "win/UniqueHandle.h"
 
 #include <atomic>
 #include <cstdio>
@@ -26,38 +28,31 @@ public:
     {
         const std::wstring path = kPropertyRoot + package;
         const LONG result = create ? RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
-                                                     KEY_READ | KEY_WRITE, nullptr, &key_, nullptr)
-                                   : RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key_);
+                                                     KEY_READ | KEY_WRITE, nullptr, key_.put(), nullptr)
+                                   : RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key_.put());
         if (result != ERROR_SUCCESS)
-            key_ = nullptr;
+            (void)key_.release();  // the call left no key behind
     }
-    ~PropertyKey()
-    {
-        if (key_ != nullptr)
-            RegCloseKey(key_);
-    }
-    PropertyKey(const PropertyKey&) = delete;
-    PropertyKey& operator=(const PropertyKey&) = delete;
 
     bool read(const std::wstring& name, std::wstring& value) const
     {
         wchar_t buffer[1024];
         DWORD size = sizeof buffer;
-        if (key_ == nullptr ||
-            RegGetValueW(key_, nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
+        if (!key_ ||
+            RegGetValueW(key_.get(), nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
             return false;
         value = buffer;
         return true;
     }
     bool write(const std::wstring& name, const std::wstring& value) const
     {
-        return key_ != nullptr &&
-               RegSetValueExW(key_, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+        return key_ &&
+               RegSetValueExW(key_.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
     }
 
 private:
-    HKEY key_ = nullptr;
+    Orvik::win::UniqueRegKey key_;
 };
 
 bool environment(const wchar_t* name, std::wstring& value)
@@ -187,12 +182,10 @@ public:
         const HRESULT scriptedResult = scripted(L"ZU_AGENT_CREATE_RESULT", S_OK);
         if (scriptedResult != S_OK)
             return scriptedResult;
-        auto* agent = new (std::nothrow) SandboxAgent;
-        if (agent == nullptr)
+        const Orvik::win::ComPtr<SandboxAgent> agent(new (std::nothrow) SandboxAgent);
+        if (!agent)
             return E_OUTOFMEMORY;
-        const HRESULT result = agent->QueryInterface(iid, out);
-        agent->Release();
-        return result;
+        return agent->QueryInterface(iid, out);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override
     {

@@ -1,6 +1,7 @@
 #include "SandboxBus.h"
 
 #include "message/MessageHeader.h"
+#include "win/ProcAddress.h"
 
 #include <chrono>
 #include <cwchar>
@@ -55,24 +56,17 @@ std::vector<BusWatcher::Seen> BusWatcher::seen()
 
 SandboxBus::SandboxBus(const std::wstring& folder)
 {
-    library_ = LoadLibraryW((folder + L"BusBroker.dll").c_str());
-    if (library_ == nullptr)
-        return;
-    auto create = reinterpret_cast<const Orvik::MessageBusFunctions* (*)(std::uint32_t)>(
-        reinterpret_cast<void*>(GetProcAddress(library_, "CreateObject")));
+    library_.reset(LoadLibraryW((folder + L"BusBroker.dll").c_str()));
+    auto create =
+        Orvik::win::procAddress<const Orvik::MessageBusFunctions* (*)(std::uint32_t)>(library_.get(), "CreateObject");
     table_ = create != nullptr ? create(Orvik::kMessageBusInterfaceVersion) : nullptr;
 }
 
-SandboxBus::~SandboxBus()
-{
-    if (library_ != nullptr)
-        FreeLibrary(library_);
-}
+SandboxBus::~SandboxBus() = default;
 
 const char* SandboxBus::version() const
 {
-    auto versionText = reinterpret_cast<const char* (*)()>(
-        reinterpret_cast<void*>(GetProcAddress(library_, "GetVersionStr")));
+    auto versionText = Orvik::win::procAddress<const char* (*)()>(library_.get(), "GetVersionStr");
     return versionText != nullptr ? versionText() : "?";
 }
 

@@ -4,6 +4,7 @@
 // messages the host subscribed to.
 
 #include "message/MessageBusFunctions.h"
+#include "win/UniqueHandle.h"
 
 #include <windows.h>
 
@@ -70,7 +71,7 @@ public:
                           const wchar_t* payload) const;
 
 private:
-    HMODULE library_ = nullptr;
+    Orvik::win::UniqueLibrary library_;
     const Orvik::MessageBusFunctions* table_ = nullptr;
 };
 

@@ -4,6 +4,7 @@
 #include "SandboxBus.h"
 #include "message/MessageHeader.h"
 #include "entry/ModuleFunctions.h"
+#include "win/ProcAddress.h"
 
 #include <windows.h>
 
@@ -43,16 +44,6 @@ std::uint32_t onModuleManagerRequest(void* context, const wchar_t* moduleName, s
                  moduleName ? moduleName : L"(null)", static_cast<unsigned long>(request));
     return 0;
 }
-
-// Frees the library when the host is done with it.
-struct LoadedLibrary {
-    HMODULE module;
-    ~LoadedLibrary()
-    {
-        if (module != nullptr)
-            FreeLibrary(module);
-    }
-};
 
 std::wstring ownFolder()
 {
@@ -248,15 +239,13 @@ int wmain(int argc, wchar_t** argv)
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     const std::wstring path = argc > 1 ? argv[1] : L"UpdateModule.dll";
     std::wprintf(L"Sandbox host: loading %ls\n", path.c_str());
-    LoadedLibrary library{LoadLibraryW(path.c_str())};
-    if (library.module == nullptr) {
+    const Orvik::win::UniqueLibrary library(LoadLibraryW(path.c_str()));
+    if (!library) {
         std::wprintf(L"  could not load the module library (error %lu)\n", GetLastError());
         return 1;
     }
-    auto createObject = reinterpret_cast<const ModuleEntryTable* (*)()>(
-        reinterpret_cast<void*>(GetProcAddress(library.module, "CreateObject")));
-    auto versionText = reinterpret_cast<const char* (*)()>(
-        reinterpret_cast<void*>(GetProcAddress(library.module, "GetVersionStr")));
+    auto createObject = Orvik::win::procAddress<const ModuleEntryTable* (*)()>(library.get(), "CreateObject");
+    auto versionText = Orvik::win::procAddress<const char* (*)()>(library.get(), "GetVersionStr");
     if (createObject == nullptr || versionText == nullptr) {
         std::wprintf(L"  the library does not export the framework entry points\n");
         return 1;

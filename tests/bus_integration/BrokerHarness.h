@@ -22,19 +22,12 @@ namespace bustest {
 class BrokerLibrary {
 public:
     BrokerLibrary() : module_(LoadLibraryW((testsupport::buildFolder() + L"sandbox\\BusBroker.dll").c_str())) {}
-    ~BrokerLibrary()
-    {
-        if (module_ != nullptr)
-            FreeLibrary(module_);
-    }
-    BrokerLibrary(const BrokerLibrary&) = delete;
-    BrokerLibrary& operator=(const BrokerLibrary&) = delete;
 
-    HMODULE handle() const { return module_; }
+    HMODULE handle() const { return module_.get(); }
     template <typename Function>
     Function get(const char* name) const
     {
-        return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+        return Orvik::win::procAddress<Function>(module_.get(), name);
     }
     const Orvik::MessageBusFunctions* functions() const
     {
@@ -43,7 +36,7 @@ public:
     }
 
 private:
-    HMODULE module_;
+    Orvik::win::UniqueLibrary module_;
 };
 
 // One open broker handle, closed on destruction.

@@ -2,6 +2,8 @@
 // Loads the built UpdateModule.dll the way a host does and hands out its exports.
 
 #include "entry/ModuleFunctions.h"
+#include "win/ProcAddress.h"
+#include "win/UniqueHandle.h"
 
 #include <windows.h>
 
@@ -26,20 +28,13 @@ public:
         : module_(LoadLibraryW(path.c_str()))
     {
     }
-    ~ModuleLibrary()
-    {
-        if (module_ != nullptr)
-            FreeLibrary(module_);
-    }
-    ModuleLibrary(const ModuleLibrary&) = delete;
-    ModuleLibrary& operator=(const ModuleLibrary&) = delete;
 
-    HMODULE handle() const { return module_; }
+    HMODULE handle() const { return module_.get(); }
 
     template <typename Function>
     Function get(const char* name) const
     {
-        return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+        return Orvik::win::procAddress<Function>(module_.get(), name);
     }
 
     const Orvik::ModuleEntryTable* entries() const
@@ -49,7 +44,7 @@ public:
     }
 
 private:
-    HMODULE module_;
+    Orvik::win::UniqueLibrary module_;
 };
 
 } // namespace testsupport
