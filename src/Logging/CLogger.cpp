@@ -1,13 +1,16 @@
 #include "Logging/CLogger.h"
 
+#include "Logging/Immortal.h"
 #include "Logging/WideFormat.h"
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
+#include <iterator>
+#include <memory>
 #include <new>
-#include <string>
 
 namespace Basalt {
 namespace {
@@ -19,18 +22,26 @@ constexpr std::uint32_t kInvalidParameter = ERROR_INVALID_PARAMETER; // 87
 constexpr std::uint32_t kInvalidState = ERROR_INVALID_STATE;         // 5023
 
 // The slot holds at most one handler. It changes only while the logger is
-// created, at unload, and when the first core message arrives with no handler.
-ILoggingHandler* g_handler = nullptr;
+// created, at unload, and when the first core message arrives with no handler;
+// it is atomic because those may happen on different threads at once.
+std::atomic<ILoggingHandler*> g_handler{nullptr};
 
 // The system's message text for a Win32 code, without the trailing line break.
-std::wstring systemMessage(std::uint32_t code)
+// A fixed buffer, so that reporting a handler fault cannot fail on memory.
+struct SystemText {
+    wchar_t text[1024];
+};
+
+SystemText systemMessage(std::uint32_t code) noexcept
 {
-    wchar_t text[1024] = {};
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                        code, 0, text, static_cast<DWORD>(std::size(text)), nullptr);
-    std::wstring message(text, length);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r'))
-        message.pop_back();
+    SystemText message{};
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                  message.text, static_cast<DWORD>(std::size(message.text)), nullptr);
+    if (length >= std::size(message.text))
+        length = static_cast<DWORD>(std::size(message.text) - 1);
+    while (length > 0 && (message.text[length - 1] == L'\n' || message.text[length - 1] == L'\r'))
+        --length;
+    message.text[length] = L'\0';
     return message;
 }
 
@@ -40,12 +51,25 @@ unsigned handlerId(const ILoggingHandler* handler)
     return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(handler));
 }
 
+void deliver(ILoggingHandler& handler, std::int32_t type, const wchar_t* sourceFile, const wchar_t* function,
+             std::uint32_t line, const wchar_t* format, va_list args)
+{
+    const std::size_t capacity = countWideV(format, args) + 1;
+    const std::unique_ptr<wchar_t[]> text(new (std::nothrow) wchar_t[capacity]);
+    if (!text) {
+        handler.HandleMessage(LOG_TYPE_ERROR, sourceFile, function, line,
+                              L"General memory-allocation failure in Basalt logger.");
+        return;
+    }
+    formatWideBounded(text.get(), capacity, format, args);
+    handler.HandleMessage(type, sourceFile, function, line, text.get());
+}
+
 } // namespace
 
 CDefaultLoggingHandler& CDefaultLoggingHandler::instance()
 {
-    static CDefaultLoggingHandler handler;
-    return handler;
+    return internal::immortal<CDefaultLoggingHandler>();
 }
 
 void CDefaultLoggingHandler::HandleMessage(std::int32_t type, const wchar_t* sourceFile, const wchar_t* function,
@@ -71,83 +95,80 @@ void CDefaultLoggingHandler::HandleMessage(std::int32_t type, const wchar_t* sou
 }
 
 void CLogger::Log(std::int32_t type, const wchar_t* sourceFile, const wchar_t* function, std::uint32_t line,
-                  const wchar_t* format, ...)
+                  const wchar_t* format, ...) noexcept
 {
-    if (g_handler == nullptr)
+    ILoggingHandler* handler = g_handler.load(std::memory_order_acquire);
+    if (handler == nullptr) {
         RegisterHandler(&CDefaultLoggingHandler::instance());
-    ILoggingHandler* handler = g_handler;
-    if (handler == nullptr)
-        return;
-
+        handler = g_handler.load(std::memory_order_acquire);
+        if (handler == nullptr)
+            return;
+    }
     va_list args;
     va_start(args, format);
-    const std::size_t capacity = countWideV(format, args) + 1;
-    wchar_t* text = new (std::nothrow) wchar_t[capacity];
-    if (text == nullptr) {
-        va_end(args);
-        handler->HandleMessage(LOG_TYPE_ERROR, sourceFile, function, line,
-                               L"General memory-allocation failure in Basalt logger.");
-        return;
+    try {
+        deliver(*handler, type, sourceFile, function, line, format, args);
+    } catch (...) {
+        // The record is lost; the caller, perhaps a destructor, carries on.
     }
-    formatWideBounded(text, capacity, format, args);
     va_end(args);
-    handler->HandleMessage(type, sourceFile, function, line, text);
-    delete[] text;
 }
 
-std::uint32_t CLogger::RegisterHandler(ILoggingHandler* handler)
+std::uint32_t CLogger::RegisterHandler(ILoggingHandler* handler) noexcept
 {
     if (handler == nullptr) {
         Log(LOG_TYPE_ERROR, kSourceFile, kRegisterFunction, 57, L"%s: Cannot Register (NULL) handler",
-            systemMessage(kInvalidParameter).c_str());
+            systemMessage(kInvalidParameter).text);
         return kInvalidParameter;
     }
-    if (g_handler == nullptr || g_handler == handler || g_handler == &CDefaultLoggingHandler::instance()) {
-        g_handler = handler;
-        return 0;
+    ILoggingHandler* const defaultHandler = &CDefaultLoggingHandler::instance();
+    ILoggingHandler* current = g_handler.load(std::memory_order_acquire);
+    // Only an empty slot, the same handler or the default one may be replaced;
+    // the exchange keeps a handler registered meanwhile by another thread.
+    while (current == nullptr || current == handler || current == defaultHandler) {
+        if (g_handler.compare_exchange_weak(current, handler, std::memory_order_acq_rel))
+            return 0;
     }
     Log(LOG_TYPE_ERROR, kSourceFile, kRegisterFunction, 67,
-        L"%s: Registered Logging Handler 0x%08X cannot be replaced with 0x%08X",
-        systemMessage(kInvalidState).c_str(), handlerId(g_handler), handlerId(handler));
+        L"%s: Registered Logging Handler 0x%08X cannot be replaced with 0x%08X", systemMessage(kInvalidState).text,
+        handlerId(current), handlerId(handler));
     return kInvalidState;
 }
 
-std::uint32_t CLogger::UnregisterHandler(ILoggingHandler* handler)
+std::uint32_t CLogger::UnregisterHandler(ILoggingHandler* handler) noexcept
 {
     if (handler == nullptr) {
         Log(LOG_TYPE_ERROR, kSourceFile, kUnregisterFunction, 92, L"%s: Cannot Unregister (NULL) handler",
-            systemMessage(kInvalidParameter).c_str());
+            systemMessage(kInvalidParameter).text);
         return kInvalidParameter;
     }
-    if (g_handler == handler) {
-        g_handler = nullptr;
+    ILoggingHandler* registered = handler;
+    if (g_handler.compare_exchange_strong(registered, nullptr, std::memory_order_acq_rel))
         return 0;
-    }
-    const std::wstring reason = systemMessage(kInvalidState);
-    if (g_handler == nullptr) {
+    const SystemText reason = systemMessage(kInvalidState);
+    if (registered == nullptr) {
         // Tell the handler that asked: put it in the slot just for this message.
-        g_handler = handler;
+        g_handler.store(handler, std::memory_order_release);
         Log(LOG_TYPE_ERROR, kSourceFile, kUnregisterFunction, 102,
-            L"%s: Request to Unregister Logging handler 0x%08X, but none are registered", reason.c_str(),
+            L"%s: Request to Unregister Logging handler 0x%08X, but none are registered", reason.text,
             handlerId(handler));
-        g_handler = nullptr;
+        g_handler.store(nullptr, std::memory_order_release);
         return kInvalidState;
     }
-    ILoggingHandler* registered = g_handler;
     constexpr wchar_t kMismatch[] =
         L"%s: Failed to Unregister Logging handler (requested handler 0x%08X != registered handler 0x%08X)";
-    Log(LOG_TYPE_ERROR, kSourceFile, kUnregisterFunction, 110, kMismatch, reason.c_str(), handlerId(handler),
+    Log(LOG_TYPE_ERROR, kSourceFile, kUnregisterFunction, 110, kMismatch, reason.text, handlerId(handler),
         handlerId(registered));
-    g_handler = handler;
-    Log(LOG_TYPE_ERROR, kSourceFile, kUnregisterFunction, 115, kMismatch, reason.c_str(), handlerId(handler),
+    g_handler.store(handler, std::memory_order_release);
+    Log(LOG_TYPE_ERROR, kSourceFile, kUnregisterFunction, 115, kMismatch, reason.text, handlerId(handler),
         handlerId(registered));
-    g_handler = registered;
+    g_handler.store(registered, std::memory_order_release);
     return kInvalidState;
 }
 
-ILoggingHandler* CLogger::RegisteredHandler()
+ILoggingHandler* CLogger::RegisteredHandler() noexcept
 {
-    return g_handler;
+    return g_handler.load(std::memory_order_acquire);
 }
 
 } // namespace Basalt

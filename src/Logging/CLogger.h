@@ -27,15 +27,17 @@ public:
                        std::uint32_t line, const wchar_t* message) override;
 };
 
+// None of these throw: core-library code logs from destructors too. A record
+// whose formatting or handler throws is dropped.
 class CLogger {
 public:
     static void Log(std::int32_t type, const wchar_t* sourceFile, const wchar_t* function, std::uint32_t line,
-                    const wchar_t* format, ...);
-    static std::uint32_t RegisterHandler(ILoggingHandler* handler);
-    static std::uint32_t UnregisterHandler(ILoggingHandler* handler);
+                    const wchar_t* format, ...) noexcept;
+    static std::uint32_t RegisterHandler(ILoggingHandler* handler) noexcept;
+    static std::uint32_t UnregisterHandler(ILoggingHandler* handler) noexcept;
 
     // The handler currently in the slot (null when none).
-    static ILoggingHandler* RegisteredHandler();
+    static ILoggingHandler* RegisteredHandler() noexcept;
 };
 
 } // namespace Basalt

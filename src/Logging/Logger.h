@@ -15,18 +15,21 @@ enum LogLevel : std::uint32_t {
     LOG_LEVEL_CRITICAL = 5,
 };
 
-// Stores the identity the logger is created from on its first use. The strings
-// are kept as pointers and must stay valid until then; later calls change nothing.
+// None of the three throws, and any thread may call them at any time, also from
+// destructors at exit (a record that cannot be written is dropped).
+
+// Stores the identity the logger is created from on its first use (copies of
+// the strings). Once the logger exists, later calls change nothing.
 void SetLoggerIdentity(const wchar_t* applicationName, const wchar_t* groupName,
-                       HMODULE moduleInstance, const wchar_t* hostName, std::int32_t selector);
+                       HMODULE moduleInstance, const wchar_t* hostName, std::int32_t selector) noexcept;
 
 // Non-zero when a message of this level would be written.
-std::int32_t IsLoggingEnabled(std::uint32_t level);
+std::int32_t IsLoggingEnabled(std::uint32_t level) noexcept;
 
 // Writes one message. The format follows the Microsoft wide-printf rules:
 // %s and %ls take wide strings, %hs narrow ones.
 std::uint32_t WriteLog(std::uint32_t level, const wchar_t* sourceFile, const wchar_t* function,
-                       std::int32_t line, const wchar_t* format, ...);
+                       std::int32_t line, const wchar_t* format, ...) noexcept;
 
 #define UM_LOG(level, sourceFile, function, line, ...)                                    \
     do {                                                                                  \

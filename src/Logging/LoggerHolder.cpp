@@ -1,12 +1,14 @@
 #include "Logging/LoggerHolder.h"
 
+#include "Logging/Immortal.h"
 #include "Logging/Logger.h"
 #include "Logging/LoggerTestSeam.h"
 #include "Logging/WideFormat.h"
 
 #include <atomic>
-#include <mutex>
+#include <memory>
 #include <string>
+#include <utility>
 
 namespace ETWLogging {
 namespace {
@@ -14,60 +16,161 @@ namespace {
 constexpr std::uint32_t kFunctionFailed = ERROR_FUNCTION_FAILED; // 1627
 constexpr std::size_t kCutThreshold = 4160;
 constexpr std::size_t kCutLength = 2080;
+constexpr wchar_t kDefaultGroupName[] = L"_no_group";
+constexpr wchar_t kDefaultHostName[] = L"_no_host";
 
+// An identity string that may be absent (null).
+class OptionalText {
+public:
+    OptionalText() = default;
+    explicit OptionalText(const wchar_t* text) : present_(text != nullptr), text_(text != nullptr ? text : L"") {}
+    const wchar_t* get() const { return present_ ? text_.c_str() : nullptr; }
+
+private:
+    bool present_ = false;
+    std::wstring text_;
+};
+
+// Copies of what SetLoggerIdentity was given: a failed creation is tried again
+// later, when the caller's strings may be gone.
 struct LoggerIdentity {
-    const wchar_t* applicationName = nullptr;
-    const wchar_t* groupName = L"_no_group";
+    OptionalText applicationName;
+    OptionalText groupName{kDefaultGroupName};
     HMODULE moduleInstance = nullptr;
-    const wchar_t* hostName = L"_no_host";
+    OptionalText hostName{kDefaultHostName};
     std::int32_t selector = 0;
 };
 
-LoggerIdentity g_identity;
+// Guards creation, the identity and the builder choice. A slim lock needs no
+// construction or destruction, so it also works from static constructors and
+// destructors of other files. Not re-entrant: see g_creatingThread.
+SRWLOCK g_lock = SRWLOCK_INIT;
+
+class ExclusiveLock {
+public:
+    ExclusiveLock() noexcept { AcquireSRWLockExclusive(&g_lock); }
+    ~ExclusiveLock() { ReleaseSRWLockExclusive(&g_lock); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+};
+
+// Only complete holders are ever stored here.
 std::atomic<LoggerHolder*> g_holder{nullptr};
 std::atomic<bool> g_unloaded{false};
-std::once_flag g_created;
+// Creation attempts made so far; callers that waited out a failed one share its answer.
+std::atomic<unsigned> g_attempts{0};
+// The thread running the builder: if the builder or a back end it starts logs,
+// that finds no logger yet instead of waiting for itself.
+std::atomic<DWORD> g_creatingThread{0};
+LoggerIdentity* g_identity = nullptr; // under g_lock; null: the initial identity
+CLogBuilderIf* g_testBuilder = nullptr; // under g_lock; null: the default builder
 
-void createHolder()
+class CreatorMark {
+public:
+    CreatorMark() noexcept { g_creatingThread.store(GetCurrentThreadId()); }
+    ~CreatorMark() { g_creatingThread.store(0); }
+    CreatorMark(const CreatorMark&) = delete;
+    CreatorMark& operator=(const CreatorMark&) = delete;
+};
+
+// A holder with the back end the builder chooses for this identity; null when
+// none could be built.
+std::unique_ptr<LoggerHolder> buildHolder(CLogBuilderIf& builder, const LoggerIdentity& identity)
 {
     auto holder = std::make_unique<LoggerHolder>();
-    LoggerHolder* raw = holder.release();
-    g_holder.store(raw);
-
-    CDefaultLogBuilder& builder = CDefaultLogBuilder::instance();
     CLoggingIf* built = nullptr;
     bool ok = false;
-    if (auto* extended = dynamic_cast<CLogBuilderIf_ex*>(static_cast<CLogBuilderIf*>(&builder))) {
-        ok = extended->Build_ex(g_identity.applicationName, g_identity.groupName, g_identity.moduleInstance,
-                                g_identity.hostName, g_identity.selector, &built, nullptr);
+    if (auto* extended = dynamic_cast<CLogBuilderIf_ex*>(&builder)) {
+        ok = extended->Build_ex(identity.applicationName.get(), identity.groupName.get(), identity.moduleInstance,
+                                identity.hostName.get(), identity.selector, &built, nullptr);
     }
     if (!ok) {
         built = nullptr;
-        ok = builder.Build(g_identity.groupName, g_identity.moduleInstance, g_identity.hostName,
-                           g_identity.selector, &built, nullptr);
+        ok = builder.Build(identity.groupName.get(), identity.moduleInstance, identity.hostName.get(),
+                           identity.selector, &built, nullptr);
     }
     if (!ok || built == nullptr)
-        return;
-    raw->replaceBackEnd(std::unique_ptr<CLoggingIf>(built));
+        return nullptr;
+    holder->replaceBackEnd(std::unique_ptr<CLoggingIf>(built));
+    return holder;
+}
 
+// Makes a complete holder the process's logger and points the core library's
+// messages at it. Called under g_lock.
+LoggerHolder* publish(std::unique_ptr<LoggerHolder> holder) noexcept
+{
+    LoggerHolder* raw = holder.release();
+    g_holder.store(raw, std::memory_order_release);
     Basalt::ILoggingHandler* bridge = &CBasaltLogHandler::instance();
-    if (Basalt::CLogger::RegisterHandler(bridge) == 0) {
-        Basalt::ILoggingHandler* previous = raw->registeredHandler();
+    if (Basalt::CLogger::RegisterHandler(bridge) == 0)
         raw->setRegisteredHandler(bridge);
-        if (previous != nullptr && previous != bridge)
-            Basalt::CLogger::UnregisterHandler(previous);
+    return raw;
+}
+
+// The slow path of the first use: one caller builds, the others wait for it.
+[[gnu::noinline]] LoggerHolder* createOrWait() noexcept
+{
+    if (g_creatingThread.load() == GetCurrentThreadId())
+        return nullptr;
+    const unsigned attemptsBefore = g_attempts.load();
+    const ExclusiveLock lock;
+    if (LoggerHolder* holder = g_holder.load(std::memory_order_acquire))
+        return holder;
+    // An attempt failed while this caller waited: take its answer rather than
+    // queueing one more build per waiting thread behind a failing builder.
+    if (g_unloaded.load() || g_attempts.load() != attemptsBefore)
+        return nullptr;
+    g_attempts.fetch_add(1);
+    // Declared before the holder so that a half-built one is destroyed while
+    // this thread is still marked (its back end may log on the way out).
+    const CreatorMark mark;
+    try {
+        const LoggerIdentity initial;
+        const LoggerIdentity& identity = g_identity != nullptr ? *g_identity : initial;
+        CLogBuilderIf& builder = g_testBuilder != nullptr ? *g_testBuilder : CDefaultLogBuilder::instance();
+        if (std::unique_ptr<LoggerHolder> holder = buildHolder(builder, identity))
+            return publish(std::move(holder));
+    } catch (...) {
+        // Counts as a failed attempt: the next call tries again.
     }
+    return nullptr;
 }
 
 // Tears the logger down when the library unloads; it is not created again.
 struct HolderReaper {
     ~HolderReaper()
     {
-        g_unloaded.store(true);
-        LoggerHolder* holder = g_holder.exchange(nullptr);
+        LoggerHolder* holder = nullptr;
+        LoggerIdentity* identity = nullptr;
+        {
+            const ExclusiveLock lock;
+            g_unloaded.store(true);
+            holder = g_holder.exchange(nullptr);
+            identity = std::exchange(g_identity, nullptr);
+        }
+        // Outside the lock: a back end may log while it shuts down.
         delete holder;
+        delete identity;
     }
 } g_reaper;
+
+// Formats and writes one record; may throw (formatting, back end).
+std::uint32_t writeRecord(LoggerHolder& holder, CLoggingIf& backEnd, std::uint32_t level, const wchar_t* sourceFile,
+                          const wchar_t* function, std::int32_t line, const wchar_t* format, va_list args)
+{
+    if (const std::uint32_t prepared = backEnd.PrepareWrite())
+        return prepared;
+    if (CLoggingIf_ex* extended = holder.backEndEx()) {
+        if (extended->IsLevelEnabled(level))
+            extended->LogV_ex(level, sourceFile, function, line, format, args);
+        return 0;
+    }
+    std::wstring message = Basalt::formatWideV(format, args);
+    // Very long messages are cut to half the bounded length rather than dropped.
+    if (message.size() > kCutThreshold)
+        message.resize(kCutLength);
+    return backEnd.WriteFormatted(sourceFile, function, line, level, message.c_str());
+}
 
 } // namespace
 
@@ -85,25 +188,21 @@ std::unique_ptr<CLoggingIf> LoggerHolder::replaceBackEnd(std::unique_ptr<CLoggin
     return previous;
 }
 
-LoggerHolder* LoggerHolder::get()
+LoggerHolder* LoggerHolder::get() noexcept
 {
     if (LoggerHolder* holder = g_holder.load(std::memory_order_acquire))
         return holder;
-    if (g_unloaded.load())
-        return nullptr;
-    std::call_once(g_created, createHolder);
-    return g_holder.load(std::memory_order_acquire);
+    return createOrWait();
 }
 
-LoggerHolder* LoggerHolder::existing()
+LoggerHolder* LoggerHolder::existing() noexcept
 {
     return g_holder.load(std::memory_order_acquire);
 }
 
 CBasaltLogHandler& CBasaltLogHandler::instance()
 {
-    static CBasaltLogHandler handler;
-    return handler;
+    return Basalt::internal::immortal<CBasaltLogHandler>();
 }
 
 void CBasaltLogHandler::HandleMessage(std::int32_t type, const wchar_t* sourceFile, const wchar_t* function,
@@ -131,64 +230,95 @@ namespace testing {
 
 std::unique_ptr<CLoggingIf> replaceBackEndForTesting(std::unique_ptr<CLoggingIf> backEnd)
 {
-    LoggerHolder* holder = LoggerHolder::get();
-    if (holder == nullptr)
+    if (LoggerHolder* holder = LoggerHolder::get())
+        return holder->replaceBackEnd(std::move(backEnd));
+    // No back end could be built: the test's one gets a holder of its own.
+    const ExclusiveLock lock;
+    if (g_unloaded.load())
         return backEnd;
-    return holder->replaceBackEnd(std::move(backEnd));
+    if (LoggerHolder* holder = g_holder.load(std::memory_order_acquire))
+        return holder->replaceBackEnd(std::move(backEnd));
+    auto holder = std::make_unique<LoggerHolder>();
+    holder->replaceBackEnd(std::move(backEnd));
+    publish(std::move(holder));
+    return nullptr;
 }
 
 const wchar_t* identityGroupNameForTesting()
 {
-    return g_identity.groupName;
+    const ExclusiveLock lock;
+    return g_identity != nullptr ? g_identity->groupName.get() : kDefaultGroupName;
+}
+
+void resetLoggerForTesting(CLogBuilderIf* builder)
+{
+    LoggerHolder* holder = nullptr;
+    {
+        const ExclusiveLock lock;
+        holder = g_holder.exchange(nullptr);
+        g_testBuilder = builder;
+    }
+    delete holder;
 }
 
 } // namespace testing
 } // namespace ETWLogging
 
 void SetLoggerIdentity(const wchar_t* applicationName, const wchar_t* groupName, HMODULE moduleInstance,
-                       const wchar_t* hostName, std::int32_t selector)
+                       const wchar_t* hostName, std::int32_t selector) noexcept
 {
-    using ETWLogging::g_identity;
-    g_identity.applicationName = applicationName;
-    g_identity.groupName = groupName;
-    g_identity.moduleInstance = moduleInstance;
-    g_identity.hostName = hostName;
-    g_identity.selector = selector;
+    using namespace ETWLogging;
+    std::unique_ptr<LoggerIdentity> next;
+    try {
+        next = std::make_unique<LoggerIdentity>();
+        next->applicationName = OptionalText(applicationName);
+        next->groupName = OptionalText(groupName);
+        next->moduleInstance = moduleInstance;
+        next->hostName = OptionalText(hostName);
+        next->selector = selector;
+    } catch (...) {
+        return; // out of memory: the logger keeps the identity it had
+    }
+    {
+        const ExclusiveLock lock;
+        next.reset(std::exchange(g_identity, next.release()));
+    }
 }
 
-std::int32_t IsLoggingEnabled(std::uint32_t level)
-{
-    ETWLogging::LoggerHolder* holder = ETWLogging::LoggerHolder::get();
-    if (holder == nullptr)
-        return 0;
-    ETWLogging::CLoggingIf* backEnd = holder->backEnd();
-    return backEnd != nullptr && backEnd->IsLevelEnabled(level) ? 1 : 0;
-}
-
-std::uint32_t WriteLog(std::uint32_t level, const wchar_t* sourceFile, const wchar_t* function, std::int32_t line,
-                       const wchar_t* format, ...)
+std::int32_t IsLoggingEnabled(std::uint32_t level) noexcept
 {
     ETWLogging::LoggerHolder* holder = ETWLogging::LoggerHolder::get();
     if (holder == nullptr)
         return 0;
     ETWLogging::CLoggingIf* backEnd = holder->backEnd();
     if (backEnd == nullptr)
-        return ETWLogging::kFunctionFailed;
-    if (const std::uint32_t prepared = backEnd->PrepareWrite())
-        return prepared;
+        return 0;
+    try {
+        return backEnd->IsLevelEnabled(level) ? 1 : 0;
+    } catch (...) {
+        return 0; // a back end that cannot answer gets nothing to write
+    }
+}
 
+std::uint32_t WriteLog(std::uint32_t level, const wchar_t* sourceFile, const wchar_t* function, std::int32_t line,
+                       const wchar_t* format, ...) noexcept
+{
+    using namespace ETWLogging;
+    LoggerHolder* holder = LoggerHolder::get();
+    if (holder == nullptr)
+        return g_unloaded.load() ? 0 : kFunctionFailed;
+    CLoggingIf* backEnd = holder->backEnd();
+    if (backEnd == nullptr)
+        return kFunctionFailed;
+
+    std::uint32_t result = kFunctionFailed;
     va_list args;
     va_start(args, format);
-    if (ETWLogging::CLoggingIf_ex* extended = holder->backEndEx()) {
-        if (extended->IsLevelEnabled(level))
-            extended->LogV_ex(level, sourceFile, function, line, format, args);
-        va_end(args);
-        return 0;
+    try {
+        result = writeRecord(*holder, *backEnd, level, sourceFile, function, line, format, args);
+    } catch (...) {
+        // The record is dropped; the caller, perhaps a destructor, carries on.
     }
-    std::wstring message = Basalt::formatWideV(format, args);
     va_end(args);
-    // Very long messages are cut to half the bounded length rather than dropped.
-    if (message.size() > ETWLogging::kCutThreshold)
-        message.resize(ETWLogging::kCutLength);
-    return backEnd->WriteFormatted(sourceFile, function, line, level, message.c_str());
+    return result;
 }

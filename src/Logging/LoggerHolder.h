@@ -1,6 +1,8 @@
 #pragma once
 // The one process-wide logger: owns the back end and the bridge handler
 // registration. Created on the first front-end call, destroyed at unload.
+// It is published only once its back end is in place; a creation that fails
+// is tried again by the next front-end call.
 
 #include "Logging/CLogger.h"
 #include "Logging/LoggingIf.h"
@@ -26,10 +28,11 @@ public:
     Basalt::ILoggingHandler* registeredHandler() const { return registeredHandler_; }
     void setRegisteredHandler(Basalt::ILoggingHandler* handler) { registeredHandler_ = handler; }
 
-    // The process's holder, created on first use; null once the library is unloading.
-    static LoggerHolder* get();
+    // The process's holder, created on first use; null when no back end could
+    // be built (yet) and once the library is unloading.
+    static LoggerHolder* get() noexcept;
     // The holder if it has been created, without creating it.
-    static LoggerHolder* existing();
+    static LoggerHolder* existing() noexcept;
 
 private:
     std::unique_ptr<CLoggingIf> backEnd_;

@@ -16,5 +16,9 @@ std::unique_ptr<CLoggingIf> replaceBackEndForTesting(std::unique_ptr<CLoggingIf>
 // The group name the logger identity holds now.
 const wchar_t* identityGroupNameForTesting();
 
+// Drops the logger so that the next front-end call creates it afresh through
+// `builder` (null: the default builder). No other thread may be logging.
+void resetLoggerForTesting(CLogBuilderIf* builder);
+
 } // namespace testing
 } // namespace ETWLogging

@@ -1,5 +1,6 @@
 #include "Logging/LoggingIf.h"
 
+#include "Logging/Immortal.h"
 #include "Logging/WideFormat.h"
 
 namespace ETWLogging {
@@ -33,8 +34,7 @@ UM_FIXED_LEVEL_OPERATION(LogInformation, 3)
 
 CDefaultLogBuilder& CDefaultLogBuilder::instance()
 {
-    static CDefaultLogBuilder builder;
-    return builder;
+    return Basalt::internal::immortal<CDefaultLogBuilder>();
 }
 
 // No back end is available yet: the logger runs without one and every level
