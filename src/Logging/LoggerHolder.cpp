@@ -4,6 +4,7 @@
 #include "Logging/Logger.h"
 #include "Logging/LoggerTestSeam.h"
 #include "Logging/WideFormat.h"
+#include "win/SrwLock.h"
 
 #include <atomic>
 #include <memory>
@@ -44,15 +45,7 @@ struct LoggerIdentity {
 // Guards creation, the identity and the builder choice. A slim lock needs no
 // construction or destruction, so it also works from static constructors and
 // destructors of other files. Not re-entrant: see g_creatingThread.
-SRWLOCK g_lock = SRWLOCK_INIT;
-
-class ExclusiveLock {
-public:
-    ExclusiveLock() noexcept { AcquireSRWLockExclusive(&g_lock); }
-    ~ExclusiveLock() { ReleaseSRWLockExclusive(&g_lock); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-};
+Orvik::win::SrwLock g_lock;
 
 // Only complete holders are ever stored here.
 std::atomic<LoggerHolder*> g_holder{nullptr};
@@ -113,7 +106,7 @@ LoggerHolder* publish(std::unique_ptr<LoggerHolder> holder) noexcept
     if (g_creatingThread.load() == GetCurrentThreadId())
         return nullptr;
     const unsigned attemptsBefore = g_attempts.load();
-    const ExclusiveLock lock;
+    const Orvik::win::ExclusiveGuard lock(g_lock);
     if (LoggerHolder* holder = g_holder.load(std::memory_order_acquire))
         return holder;
     // An attempt failed while this caller waited: take its answer rather than
@@ -140,17 +133,15 @@ LoggerHolder* publish(std::unique_ptr<LoggerHolder> holder) noexcept
 struct HolderReaper {
     ~HolderReaper()
     {
-        LoggerHolder* holder = nullptr;
-        LoggerIdentity* identity = nullptr;
+        std::unique_ptr<LoggerHolder> holder;
+        std::unique_ptr<LoggerIdentity> identity;
         {
-            const ExclusiveLock lock;
+            const Orvik::win::ExclusiveGuard lock(g_lock);
             g_unloaded.store(true);
-            holder = g_holder.exchange(nullptr);
-            identity = std::exchange(g_identity, nullptr);
+            holder.reset(g_holder.exchange(nullptr));
+            identity.reset(std::exchange(g_identity, nullptr));
         }
-        // Outside the lock: a back end may log while it shuts down.
-        delete holder;
-        delete identity;
+        // Destroyed outside the lock: a back end may log while it shuts down.
     }
 } g_reaper;
 
@@ -233,7 +224,7 @@ std::unique_ptr<CLoggingIf> replaceBackEndForTesting(std::unique_ptr<CLoggingIf>
     if (LoggerHolder* holder = LoggerHolder::get())
         return holder->replaceBackEnd(std::move(backEnd));
     // No back end could be built: the test's one gets a holder of its own.
-    const ExclusiveLock lock;
+    const Orvik::win::ExclusiveGuard lock(g_lock);
     if (g_unloaded.load())
         return backEnd;
     if (LoggerHolder* holder = g_holder.load(std::memory_order_acquire))
@@ -246,19 +237,18 @@ std::unique_ptr<CLoggingIf> replaceBackEndForTesting(std::unique_ptr<CLoggingIf>
 
 const wchar_t* identityGroupNameForTesting()
 {
-    const ExclusiveLock lock;
+    const Orvik::win::ExclusiveGuard lock(g_lock);
     return g_identity != nullptr ? g_identity->groupName.get() : kDefaultGroupName;
 }
 
 void resetLoggerForTesting(CLogBuilderIf* builder)
 {
-    LoggerHolder* holder = nullptr;
+    std::unique_ptr<LoggerHolder> holder;
     {
-        const ExclusiveLock lock;
-        holder = g_holder.exchange(nullptr);
+        const Orvik::win::ExclusiveGuard lock(g_lock);
+        holder.reset(g_holder.exchange(nullptr));
         g_testBuilder = builder;
     }
-    delete holder;
 }
 
 } // namespace testing
@@ -280,7 +270,7 @@ void SetLoggerIdentity(const wchar_t* applicationName, const wchar_t* groupName,
         return; // out of memory: the logger keeps the identity it had
     }
     {
-        const ExclusiveLock lock;
+        const Orvik::win::ExclusiveGuard lock(g_lock);
         next.reset(std::exchange(g_identity, next.release()));
     }
 }
