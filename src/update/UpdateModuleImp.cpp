@@ -246,7 +246,7 @@ ModuleStatus UpdateModuleImp::PublishUpdateSettingState(std::uint32_t option)
 
 ModuleStatus UpdateModuleImp::publishText(const wchar_t* name, const std::wstring& payload, const wchar_t* function)
 {
-    const ModuleStatus status = publish(createMessage(name, moduleName(), payload));
+    const ModuleStatus status = publish(createMessage(name, senderName(), payload));
     if (status != MODULE_STATUS_SUCCESS)
         UM_LOG_ERROR(kLogFile, function, __LINE__, L"Failed publishing (%s): %lu", name, status);
     return status;
@@ -255,32 +255,43 @@ ModuleStatus UpdateModuleImp::publishText(const wchar_t* name, const std::wstrin
 ModuleStatus UpdateModuleImp::CallbackUpdateProgress(const MessagePtr& request)
 {
     constexpr const wchar_t* kFunction = MODULE_FUNCTION(L"CallbackUpdateProgress");
-    // Any progress report, even one we ignore, means an update may be running.
-    updateInProgress_.exchange(true);
-    if (request->getSender() != kProgressSender) {
+    const std::wstring& sender = request->getSender();
+    if (sender != kProgressSender) {
+        // We subscribe the name we republish on a refresh, so our own answers
+        // come back to us. The broker hands over a copy (object identity is gone)
+        // and the header names no publisher, but the sender text is ours (the
+        // host gives each module its own name) and travels unchanged. An echo
+        // says nothing about an update, so it changes nothing.
+        if (sender != senderName()) {
+            // Any other report, even one we ignore, means an update may be running.
+            updateInProgress_.exchange(true);
+        }
         UM_LOG(LOG_LEVEL_INFORMATION, kLogFile, kFunction, __LINE__,
-               L"Upgrade progress message received from %s. This message will not be processed.",
-               request->getSender().c_str());
+               L"Upgrade progress message received from %s. This message will not be processed.", sender.c_str());
         return MODULE_STATUS_SUCCESS;
     }
+    // A bridge report we cannot read still says an update may be running.
     JSONParser progress;
     if (!progress.parse(request->getPayload())) {
+        updateInProgress_.exchange(true);
         UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Error: parsing message for Update Progress");
         return MODULE_STATUS_UNSUCCESSFUL;
     }
     std::uint64_t timestamp = 0;
-    if (const ModuleStatus status = readTimestamp(progress, timestamp, kFunction))
+    if (const ModuleStatus status = readTimestamp(progress, timestamp, kFunction)) {
+        updateInProgress_.exchange(true);
         return status;
-    {
-        std::lock_guard<std::mutex> guard(latestLock_);
-        if (timestamp > latestTimestamp_) {
-            latestTimestamp_ = timestamp;
-            latestProgress_ = request->getPayload();
-        }
     }
     std::wstring status;
-    if (!progress.getString(kStatus, status) || (status != L"started" && status != L"running"))
-        updateInProgress_.exchange(false);
+    const bool running = progress.getString(kStatus, status) && (status == L"started" || status == L"running");
+    // Reports may arrive out of order on several threads: only the newest one
+    // decides, and the flag is set under the same lock so it matches the stored report.
+    std::lock_guard<std::mutex> guard(latestLock_);
+    if (timestamp > latestTimestamp_) {
+        latestTimestamp_ = timestamp;
+        latestProgress_ = request->getPayload();
+        updateInProgress_.exchange(running);
+    }
     return MODULE_STATUS_SUCCESS;
 }
 
@@ -344,6 +355,12 @@ ModuleStatus UpdateModuleImp::HandleUnload(ModuleStatus status)
         return result;
     }
     return status;
+}
+
+std::wstring UpdateModuleImp::senderName() const
+{
+    // An empty sender would become the library's file name on the way out.
+    return moduleName().empty() ? internal::defaultSenderName() : moduleName();
 }
 
 ModuleStatus UpdateModuleImp::readTimestamp(const JSONParser& payload, std::uint64_t& timestamp,

@@ -48,6 +48,8 @@ private:
     // `step` (ZuUpdateAgentHandle&) -> ModuleStatus on that handle.
     template <typename AgentStep>
     ModuleStatus runAgentRequest(const wchar_t* handlerName, AgentStep&& step);
+    // The sender name the module's own publications carry.
+    std::wstring senderName() const;
     ModuleStatus publishText(const wchar_t* name, const std::wstring& payload, const wchar_t* function);
     void setLatest(std::uint64_t timestamp, std::wstring progress);
     // Reads the "timestamp" member; logs and answers MODULE_STATUS_INVALID_PARAMETER when it is unusable.
