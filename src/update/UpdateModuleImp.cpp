@@ -75,26 +75,34 @@ UpdateModuleImp::~UpdateModuleImp()
 
 ModuleStatus UpdateModuleImp::initialize()
 {
-    static const std::pair<const wchar_t*, Handler> kRequests[] = {
-        {kRefreshState, &UpdateModuleImp::CallbackRefreshState},
-        {kChangeState, &UpdateModuleImp::CallbackChangeState},
-        {kPersonalize, &UpdateModuleImp::CallbackPersonalize},
-        {kRunUpdate, &UpdateModuleImp::CallbackRunUpdate},
-        {kUpdateProgress, &UpdateModuleImp::CallbackUpdateProgress},
-        {kRefreshUpdateProgress, &UpdateModuleImp::CallbackRefreshUpdateProgress},
+    const std::pair<const wchar_t*, MessageCallback> requests[] = {
+        {kRefreshState, [this](const MessagePtr& request) { return CallbackRefreshState(request); }},
+        {kChangeState, [this](const MessagePtr& request) { return CallbackChangeState(request); }},
+        {kPersonalize, [this](const MessagePtr& request) { return CallbackPersonalize(request); }},
+        {kRunUpdate, [this](const MessagePtr& request) { return CallbackRunUpdate(request); }},
+        {kUpdateProgress, [this](const MessagePtr& request) { return CallbackUpdateProgress(request); }},
+        {kRefreshUpdateProgress,
+         [this](const MessagePtr& request) { return CallbackRefreshUpdateProgress(request); }},
     };
-    for (const auto& [name, handler] : kRequests) {
-        const Handler bound = handler;
-        const ModuleStatus status =
-            subscribe(name, [this, bound](const MessagePtr& request) { return HandleUnload((this->*bound)(request)); });
-        if (status != MODULE_STATUS_SUCCESS) {
-            UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"initialize"), __LINE__,
-                         L"Subscription to '%s' failed. Status: 0x%08X", name, status);
+    for (const auto& [name, handler] : requests) {
+        if (const ModuleStatus status = subscribeRequest(name, handler))
             return status;
-        }
-        UM_LOG(LOG_LEVEL_NORMAL, kLogFile, MODULE_FUNCTION(L"initialize"), __LINE__,
-               L"Subscribed to '%s' successfully", name);
     }
+    return MODULE_STATUS_SUCCESS;
+}
+
+ModuleStatus UpdateModuleImp::subscribeRequest(const wchar_t* name, MessageCallback handler)
+{
+    const ModuleStatus status = subscribe(name, [this, handler = std::move(handler)](const MessagePtr& request) {
+        return HandleUnload(handler(request));
+    });
+    if (status != MODULE_STATUS_SUCCESS) {
+        UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"initialize"), __LINE__,
+                     L"Subscription to '%s' failed. Status: 0x%08X", name, status);
+        return status;
+    }
+    UM_LOG(LOG_LEVEL_NORMAL, kLogFile, MODULE_FUNCTION(L"initialize"), __LINE__, L"Subscribed to '%s' successfully",
+           name);
     return MODULE_STATUS_SUCCESS;
 }
 
@@ -148,8 +156,8 @@ ModuleStatus UpdateModuleImp::uninitialize()
     return result;
 }
 
-ModuleStatus UpdateModuleImp::runAgentRequest(const wchar_t* handlerName, const MessagePtr& request,
-                                              AgentStep step)
+template <typename AgentStep>
+ModuleStatus UpdateModuleImp::runAgentRequest(const wchar_t* handlerName, AgentStep&& step)
 {
     const std::wstring function = std::wstring(L"Orvik::UpdateModuleImp::") + handlerName;
     UM_LOG(LOG_LEVEL_NORMAL, kLogFile, function.c_str(), __LINE__, L"Processing: %s", handlerName);
@@ -170,62 +178,56 @@ ModuleStatus UpdateModuleImp::runAgentRequest(const wchar_t* handlerName, const 
         UM_LOG_ERROR(kLogFile, function.c_str(), __LINE__, L"Error: Unable to create ZuUpdateAgent interface");
         return MODULE_STATUS_UNSUCCESSFUL;
     }
-    return step(*this, *agent, request);
+    return std::forward<AgentStep>(step)(*agent);
 }
 
-ModuleStatus UpdateModuleImp::CallbackRefreshState(const MessagePtr& request)
+ModuleStatus UpdateModuleImp::CallbackRefreshState(const MessagePtr&)
 {
-    return runAgentRequest(L"CallbackRefreshState", request,
-                           [](UpdateModuleImp& self, ZuUpdateAgentHandle& agent, const MessagePtr&) {
-                               std::int32_t value = static_cast<std::int32_t>(0xFFFFFFFF);
-                               if (const ModuleStatus status = agent.getUpdateSetting(value))
-                                   return status;
-                               return self.PublishUpdateSettingState(static_cast<std::uint32_t>(value));
-                           });
+    return runAgentRequest(L"CallbackRefreshState", [this](ZuUpdateAgentHandle& agent) {
+        std::int32_t value = static_cast<std::int32_t>(0xFFFFFFFF);
+        if (const ModuleStatus status = agent.getUpdateSetting(value))
+            return status;
+        return PublishUpdateSettingState(static_cast<std::uint32_t>(value));
+    });
 }
 
 ModuleStatus UpdateModuleImp::CallbackChangeState(const MessagePtr& request)
 {
-    return runAgentRequest(L"CallbackChangeState", request,
-                           [](UpdateModuleImp&, ZuUpdateAgentHandle& agent, const MessagePtr& message) {
-                               bool enable = false;
-                               std::int32_t option = -1;
-                               const ModuleStatus status = agent.changeState(message->getPayload(), enable, option);
-                               if (status != MODULE_STATUS_SUCCESS)
-                                   UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"CallbackChangeState"), __LINE__,
-                                                L"Error: State change was not possible");
-                               return status;
-                           });
+    return runAgentRequest(L"CallbackChangeState", [&request](ZuUpdateAgentHandle& agent) {
+        bool enable = false;
+        std::int32_t option = -1;
+        const ModuleStatus status = agent.changeState(request->getPayload(), enable, option);
+        if (status != MODULE_STATUS_SUCCESS)
+            UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"CallbackChangeState"), __LINE__,
+                         L"Error: State change was not possible");
+        return status;
+    });
 }
 
 ModuleStatus UpdateModuleImp::CallbackPersonalize(const MessagePtr& request)
 {
-    return runAgentRequest(L"CallbackPersonalize", request,
-                           [](UpdateModuleImp&, ZuUpdateAgentHandle& agent, const MessagePtr& message) {
-                               const ModuleStatus status = agent.personalize(message->getPayload());
-                               if (status != MODULE_STATUS_SUCCESS)
-                                   UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"CallbackPersonalize"), __LINE__,
-                                                L"Error personalizing");
-                               else
-                                   UM_LOG(LOG_LEVEL_NORMAL, kLogFile, MODULE_FUNCTION(L"CallbackPersonalize"),
-                                          __LINE__, L"Success calling Personalize");
-                               return status;
-                           });
+    return runAgentRequest(L"CallbackPersonalize", [&request](ZuUpdateAgentHandle& agent) {
+        const ModuleStatus status = agent.personalize(request->getPayload());
+        if (status != MODULE_STATUS_SUCCESS)
+            UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"CallbackPersonalize"), __LINE__, L"Error personalizing");
+        else
+            UM_LOG(LOG_LEVEL_NORMAL, kLogFile, MODULE_FUNCTION(L"CallbackPersonalize"), __LINE__,
+                   L"Success calling Personalize");
+        return status;
+    });
 }
 
-ModuleStatus UpdateModuleImp::CallbackRunUpdate(const MessagePtr& request)
+ModuleStatus UpdateModuleImp::CallbackRunUpdate(const MessagePtr&)
 {
-    return runAgentRequest(L"CallbackRunUpdate", request,
-                           [](UpdateModuleImp&, ZuUpdateAgentHandle& agent, const MessagePtr&) {
-                               const ModuleStatus status = agent.startUpdate(std::wstring());
-                               if (status != MODULE_STATUS_SUCCESS)
-                                   UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"CallbackRunUpdate"), __LINE__,
-                                                L"Error Starting Update");
-                               else
-                                   UM_LOG(LOG_LEVEL_NORMAL, kLogFile, MODULE_FUNCTION(L"CallbackRunUpdate"),
-                                          __LINE__, L"Successful call of 'Run Update'");
-                               return status;
-                           });
+    return runAgentRequest(L"CallbackRunUpdate", [](ZuUpdateAgentHandle& agent) {
+        const ModuleStatus status = agent.startUpdate(std::wstring());
+        if (status != MODULE_STATUS_SUCCESS)
+            UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"CallbackRunUpdate"), __LINE__, L"Error Starting Update");
+        else
+            UM_LOG(LOG_LEVEL_NORMAL, kLogFile, MODULE_FUNCTION(L"CallbackRunUpdate"), __LINE__,
+                   L"Successful call of 'Run Update'");
+        return status;
+    });
 }
 
 ModuleStatus UpdateModuleImp::PublishUpdateSettingState(std::uint32_t option)
@@ -251,7 +253,7 @@ ModuleStatus UpdateModuleImp::PublishUpdateSettingState(std::uint32_t option)
 
 ModuleStatus UpdateModuleImp::publishText(const wchar_t* name, const std::wstring& payload, const wchar_t* function)
 {
-    const ModuleStatus status = publish(createMessage(name, moduleName(), payload));
+    const ModuleStatus status = publish(createMessage(name, senderName(), payload));
     if (status != MODULE_STATUS_SUCCESS)
         UM_LOG_ERROR(kLogFile, function, __LINE__, L"Failed publishing (%s): %lu", name, status);
     return status;
@@ -260,32 +262,43 @@ ModuleStatus UpdateModuleImp::publishText(const wchar_t* name, const std::wstrin
 ModuleStatus UpdateModuleImp::CallbackUpdateProgress(const MessagePtr& request)
 {
     constexpr const wchar_t* kFunction = MODULE_FUNCTION(L"CallbackUpdateProgress");
-    // Any progress report, even one we ignore, means an update may be running.
-    updateInProgress_.exchange(true);
-    if (request->getSender() != kProgressSender) {
+    const std::wstring& sender = request->getSender();
+    if (sender != kProgressSender) {
+        // We subscribe the name we republish on a refresh, so our own answers
+        // come back to us. The broker hands over a copy (object identity is gone)
+        // and the header names no publisher, but the sender text is ours (the
+        // host gives each module its own name) and travels unchanged. An echo
+        // says nothing about an update, so it changes nothing.
+        if (sender != senderName()) {
+            // Any other report, even one we ignore, means an update may be running.
+            updateInProgress_.exchange(true);
+        }
         UM_LOG(LOG_LEVEL_INFORMATION, kLogFile, kFunction, __LINE__,
-               L"Upgrade progress message received from %s. This message will not be processed.",
-               request->getSender().c_str());
+               L"Upgrade progress message received from %s. This message will not be processed.", sender.c_str());
         return MODULE_STATUS_SUCCESS;
     }
+    // A bridge report we cannot read still says an update may be running.
     JSONParser progress;
     if (!progress.parse(request->getPayload())) {
+        updateInProgress_.exchange(true);
         UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Error: parsing message for Update Progress");
         return MODULE_STATUS_UNSUCCESSFUL;
     }
     std::uint64_t timestamp = 0;
-    if (const ModuleStatus status = readTimestamp(progress, timestamp, kFunction))
+    if (const ModuleStatus status = readTimestamp(progress, timestamp, kFunction)) {
+        updateInProgress_.exchange(true);
         return status;
-    {
-        std::lock_guard<std::mutex> guard(latestLock_);
-        if (timestamp > latestTimestamp_) {
-            latestTimestamp_ = timestamp;
-            latestProgress_ = request->getPayload();
-        }
     }
     std::wstring status;
-    if (!progress.getString(kStatus, status) || (status != L"started" && status != L"running"))
-        updateInProgress_.exchange(false);
+    const bool running = progress.getString(kStatus, status) && (status == L"started" || status == L"running");
+    // Reports may arrive out of order on several threads: only the newest one
+    // decides, and the flag is set under the same lock so it matches the stored report.
+    std::lock_guard<std::mutex> guard(latestLock_);
+    if (timestamp > latestTimestamp_) {
+        latestTimestamp_ = timestamp;
+        latestProgress_ = request->getPayload();
+        updateInProgress_.exchange(running);
+    }
     return MODULE_STATUS_SUCCESS;
 }
 
@@ -349,6 +362,12 @@ ModuleStatus UpdateModuleImp::HandleUnload(ModuleStatus status)
         return result;
     }
     return status;
+}
+
+std::wstring UpdateModuleImp::senderName() const
+{
+    // An empty sender would become the library's file name on the way out.
+    return moduleName().empty() ? internal::defaultSenderName() : moduleName();
 }
 
 ModuleStatus UpdateModuleImp::readTimestamp(const JSONParser& payload, std::uint64_t& timestamp,

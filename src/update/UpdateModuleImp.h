@@ -42,11 +42,14 @@ public:
     bool updateInProgress() const { return updateInProgress_.load(); }
 
 private:
-    using Handler = ModuleStatus (UpdateModuleImp::*)(const MessagePtr&);
-    using AgentStep = ModuleStatus (*)(UpdateModuleImp&, ZuUpdateAgentHandle&, const MessagePtr&);
-
-    // The frame the four agent handlers share: COM, a fresh agent handle, the step.
-    ModuleStatus runAgentRequest(const wchar_t* handlerName, const MessagePtr& request, AgentStep step);
+    // Subscribes `name` so that each delivery runs `handler` and then HandleUnload.
+    ModuleStatus subscribeRequest(const wchar_t* name, MessageCallback handler);
+    // The frame the four agent handlers share: COM, a fresh agent handle, then
+    // `step` (ZuUpdateAgentHandle&) -> ModuleStatus on that handle.
+    template <typename AgentStep>
+    ModuleStatus runAgentRequest(const wchar_t* handlerName, AgentStep&& step);
+    // The sender name the module's own publications carry.
+    std::wstring senderName() const;
     ModuleStatus publishText(const wchar_t* name, const std::wstring& payload, const wchar_t* function);
     void setLatest(std::uint64_t timestamp, std::wstring progress);
     // Reads the "timestamp" member; logs and answers MODULE_STATUS_INVALID_PARAMETER when it is unusable.

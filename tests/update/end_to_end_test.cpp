@@ -204,3 +204,32 @@ TEST_F(EndToEnd, ConcurrentProgressAndRefreshKeepAConsistentPair)
 }
 
 } // namespace
+
+namespace {
+
+// The module hears its own "Core.Update.UpdateProgress" back from the broker;
+// that echo is no update and must not keep the module loaded.
+TEST_F(EndToEnd, AnsweringARefreshLeavesTheModuleUnloadable)
+{
+    // Something to republish: there is no settings service here.
+    send(L"Core.Update.UpdateProgress", L"UpdateMsgrBridge", LR"({"timestamp":2000,"status":"succeeded"})");
+    ASSERT_TRUE(waitUntil([] { return g_unloadRequests.load() == 1; }));
+    Seen progress;
+    send(L"Core.Update.RefreshUpdateProgress", L"Settings.UI", L"");
+    ASSERT_TRUE(waitForPublication(L"Core.Update.UpdateProgress", 0, progress));
+    Sleep(300);  // let the echo reach the module
+    const int before = g_unloadRequests.load();
+    send(L"Core.Update.RefreshUpdateProgress", L"Settings.UI", L"");
+    ASSERT_TRUE(waitForPublication(L"Core.Update.UpdateProgress", 1, progress));
+    EXPECT_TRUE(waitUntil([&] { return g_unloadRequests.load() > before; }));
+}
+
+TEST_F(EndToEnd, AStaleRunningReportDoesNotReviveAFinishedUpdate)
+{
+    send(L"Core.Update.UpdateProgress", L"UpdateMsgrBridge", LR"({"timestamp":2000,"status":"succeeded"})");
+    ASSERT_TRUE(waitUntil([] { return g_unloadRequests.load() == 1; }));
+    send(L"Core.Update.UpdateProgress", L"UpdateMsgrBridge", LR"({"timestamp":1000,"status":"running"})");
+    EXPECT_TRUE(waitUntil([] { return g_unloadRequests.load() == 2; }));
+}
+
+} // namespace
