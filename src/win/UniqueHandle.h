@@ -5,6 +5,7 @@
 // after an early return is the failing call's, not the close's.
 
 #include <windows.h>
+#include <bcrypt.h>
 #include <wincrypt.h>
 
 #include <utility>
@@ -84,6 +85,9 @@ inline void freeCertContext(PCCERT_CONTEXT context) noexcept { ::CertFreeCertifi
 inline void freeChainContext(PCCERT_CHAIN_CONTEXT chain) noexcept { ::CertFreeCertificateChain(chain); }
 inline void releaseCryptProvider(HCRYPTPROV provider) noexcept { ::CryptReleaseContext(provider, 0); }
 inline void destroyCryptHash(HCRYPTHASH hash) noexcept { ::CryptDestroyHash(hash); }
+// Users of these two link bcrypt.
+inline void closeBCryptAlgorithm(BCRYPT_ALG_HANDLE algorithm) noexcept { ::BCryptCloseAlgorithmProvider(algorithm, 0); }
+inline void destroyBCryptHash(BCRYPT_HASH_HANDLE hash) noexcept { ::BCryptDestroyHash(hash); }
 
 using UniqueFile = UniqueHandle<FileHandleTraits>;
 // Events, mutexes, threads, processes: empty is null.
@@ -99,6 +103,8 @@ using UniqueCryptMsg = UniqueHandle<NullHandleTraits<HCRYPTMSG, closeCryptMsg>>;
 using UniqueLocalMemory = UniqueHandle<NullHandleTraits<void*, freeLocal>>;
 using UniqueCryptProvider = UniqueHandle<NullHandleTraits<HCRYPTPROV, releaseCryptProvider>>;
 using UniqueCryptHash = UniqueHandle<NullHandleTraits<HCRYPTHASH, destroyCryptHash>>;
+using UniqueBCryptAlgorithm = UniqueHandle<NullHandleTraits<BCRYPT_ALG_HANDLE, closeBCryptAlgorithm>>;
+using UniqueBCryptHash = UniqueHandle<NullHandleTraits<BCRYPT_HASH_HANDLE, destroyBCryptHash>>;
 
 } // namespace win
 } // namespace Orvik
