@@ -1,8 +1,12 @@
 #include "json/JSONFormatter.h"
 
+#include <cmath>
+
 namespace Orvik {
 
 using internal::JsonValue;
+using internal::kMaxJsonElementDepth;
+using internal::kMaxJsonMemberDepth;
 
 JSONFormatter::JSONFormatter()
 {
@@ -26,7 +30,12 @@ JSONFormatter::~JSONFormatter() = default;
 bool JSONFormatter::parse(const std::wstring& text)
 {
     document_.SetNull();
-    return internal::parseJsonText(document_, text.c_str(), text.size()) && document_.IsObject();
+    Value root;
+    if (!internal::parseJsonValue(text.c_str(), text.size(), internal::kMaxJsonNestingDepth, allocator(),
+                                  root))
+        return false;
+    internal::replaceRoot(document_, root);
+    return document_.IsObject();
 }
 
 std::wstring JSONFormatter::toString() const
@@ -155,10 +164,12 @@ void JSONFormatter::setUInt64(const std::wstring& name, std::uint64_t value)
     setValue(name, v);
 }
 
-void JSONFormatter::setDouble(const std::wstring& name, double value)
+bool JSONFormatter::setDouble(const std::wstring& name, double value)
 {
+    if (!std::isfinite(value))
+        return false;
     Value v(value);
-    setValue(name, v);
+    return setValue(name, v);
 }
 
 void JSONFormatter::setStringArray(const std::wstring& name, const std::vector<std::wstring>& values)
@@ -180,36 +191,50 @@ void JSONFormatter::appendString(const std::wstring& name, const std::wstring& v
     array->PushBack(Value(value.data(), static_cast<rapidjson::SizeType>(value.size()), a), a);
 }
 
-void JSONFormatter::setObject(const std::wstring& name, const JSONFormatter& value)
+bool JSONFormatter::setObject(const std::wstring& name, const JSONFormatter& value)
 {
+    // Checked before copying, so a refused value takes nothing from the pool.
     // Copied before anything changes, so a formatter may be set into itself.
+    if (!document_.IsObject() || !internal::fitsWithin(value.document_, kMaxJsonMemberDepth))
+        return false;
     Value copy(value.document_, allocator());
-    setValue(name, copy);
+    return setValue(name, copy);
 }
 
-void JSONFormatter::setObjectArray(const std::wstring& name, const std::vector<JSONFormatter>& values)
+bool JSONFormatter::setObjectArray(const std::wstring& name, const std::vector<JSONFormatter>& values)
 {
+    if (!document_.IsObject())
+        return false;
+    for (const JSONFormatter& f : values) {
+        if (!internal::fitsWithin(f.document_, kMaxJsonElementDepth))
+            return false;
+    }
     Allocator& a = allocator();
     Value array(rapidjson::kArrayType);
     array.Reserve(static_cast<rapidjson::SizeType>(values.size()), a);
     for (const JSONFormatter& f : values)
         array.PushBack(Value(f.document_, a), a);
-    setValue(name, array);
+    return setValue(name, array);
 }
 
-void JSONFormatter::appendObject(const std::wstring& name, const JSONFormatter& value)
+bool JSONFormatter::appendObject(const std::wstring& name, const JSONFormatter& value)
 {
+    if (!document_.IsObject() || !internal::fitsWithin(value.document_, kMaxJsonElementDepth))
+        return false;
     Value copy(value.document_, allocator());
     Value* array = arrayMember(name);
-    if (array)
-        array->PushBack(copy, allocator());
+    if (!array)
+        return false;
+    array->PushBack(copy, allocator());
+    return true;
 }
 
-void JSONFormatter::setMember(Value& name, Value& value)
+bool JSONFormatter::setMember(Value& name, Value& value)
 {
-    if (!document_.IsObject() || !name.IsString())
-        return;
+    if (!document_.IsObject() || !name.IsString() || !internal::fitsWithin(value, kMaxJsonMemberDepth))
+        return false;
     internal::replaceOrAddMember(document_, name, value, allocator());
+    return true;
 }
 
 JSONFormatter::Allocator& JSONFormatter::allocator()
@@ -242,12 +267,12 @@ JsonValue* JSONFormatter::arrayMember(const std::wstring& name)
     return it->value.IsArray() ? &it->value : nullptr;
 }
 
-void JSONFormatter::setValue(const std::wstring& name, Value& value)
+bool JSONFormatter::setValue(const std::wstring& name, Value& value)
 {
     if (!document_.IsObject())
-        return;
+        return false;
     Value copiedName = copyName(name);
-    setMember(copiedName, value);
+    return setMember(copiedName, value);
 }
 
 void JSONFormatter::assignRoot(const Value& source)

@@ -11,7 +11,10 @@
 //
 // After a parse that fails or yields a root other than an object, getters
 // return false and setters change nothing until the next successful parse.
-// A document nested deeper than internal::kMaxJsonNestingDepth does not parse.
+// A document nested deeper than internal::kMaxJsonNestingDepth, or holding a
+// number beyond the double range, does not parse; the setters that could build
+// one (setDouble, setObject, setObjectArray, appendObject, setMember) refuse
+// instead and return false, leaving the document as it was.
 // Not thread-safe: one thread uses a formatter at a time.
 
 #include "json/JsonDocument.h"
@@ -57,18 +60,22 @@ public:
     virtual void setUInt(const std::wstring& name, std::uint32_t value);
     virtual void setInt64(const std::wstring& name, std::int64_t value);
     virtual void setUInt64(const std::wstring& name, std::uint64_t value);
-    virtual void setDouble(const std::wstring& name, double value);
+    // A NaN or an infinity has no JSON text: refused.
+    virtual bool setDouble(const std::wstring& name, double value);
     virtual void setStringArray(const std::wstring& name, const std::vector<std::wstring>& values);
     // Appends to the array member `name`, adding it (empty, at the end, without
     // any replacement) when missing. A member that is not an array is left alone.
     virtual void appendString(const std::wstring& name, const std::wstring& value);
-    virtual void setObject(const std::wstring& name, const JSONFormatter& value);
-    virtual void setObjectArray(const std::wstring& name, const std::vector<JSONFormatter>& values);
-    virtual void appendObject(const std::wstring& name, const JSONFormatter& value);
+    // Refused when the copy would end up nested deeper than the bound.
+    virtual bool setObject(const std::wstring& name, const JSONFormatter& value);
+    virtual bool setObjectArray(const std::wstring& name, const std::vector<JSONFormatter>& values);
+    virtual bool appendObject(const std::wstring& name, const JSONFormatter& value);
 
     // The replace-or-add step. name must be a string; both values must come
-    // from allocator() and are moved into the document.
-    virtual void setMember(Value& name, Value& value);
+    // from allocator() and are moved into the document. Refused (false, both
+    // left alone) when the root is not an object, or when value nests deeper
+    // than a member may or holds a NaN or an infinity.
+    virtual bool setMember(Value& name, Value& value);
 
     // The pool every value handed to setMember must come from.
     Allocator& allocator();
@@ -79,7 +86,7 @@ private:
     // The array member `name`, added empty when missing; null when the member
     // exists but is not an array, or the root is not an object.
     Value* arrayMember(const std::wstring& name);
-    void setValue(const std::wstring& name, Value& value);
+    bool setValue(const std::wstring& name, Value& value);
     // Replaces the root with a deep copy of source (which may live in this very document).
     void assignRoot(const Value& source);
 

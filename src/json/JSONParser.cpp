@@ -1,5 +1,8 @@
 #include "json/JSONParser.h"
 
+#include <cmath>
+#include <cstddef>
+
 namespace Orvik {
 
 using internal::JsonAllocator;
@@ -7,6 +10,28 @@ using internal::JsonDocument;
 using internal::JsonValue;
 
 namespace {
+
+// A parser's document with the first chunk of its pool next to it.
+struct DocumentStorage {
+    static constexpr std::size_t kFirstChunkBytes = 1024;
+
+    DocumentStorage()
+        : pool(firstChunk, sizeof firstChunk, internal::kJsonPoolChunkBytes,
+               internal::sharedHeapAllocator()),
+          document(&pool)
+    {
+    }
+
+    alignas(8) unsigned char firstChunk[kFirstChunkBytes];
+    JsonAllocator pool;
+    JsonDocument document;
+};
+
+std::shared_ptr<JsonDocument> makeDocument()
+{
+    auto storage = std::make_shared<DocumentStorage>();
+    return std::shared_ptr<JsonDocument>(storage, &storage->document);
+}
 
 // Reads the elements of an array member into values, each through take. With
 // a non-empty field name each element must be an object and take reads its
@@ -53,7 +78,7 @@ bool takeInt(const JsonValue& v, std::int32_t& out)
 
 } // namespace
 
-JSONParser::JSONParser() : document_(std::make_shared<JsonDocument>()) {}
+JSONParser::JSONParser() : document_(makeDocument()) {}
 
 JSONParser::~JSONParser() = default;
 
@@ -64,18 +89,12 @@ bool JSONParser::parse(const std::wstring& text)
 
 bool JSONParser::parse(const wchar_t* text)
 {
-    if (!text)
-        return false;
-    document_->SetNull();
-    return internal::parseJsonText(*document_, text);
+    return text && parseRoot(text);
 }
 
 bool JSONParser::parseFile(std::FILE* file)
 {
-    if (!file)
-        return false;
-    document_->SetNull();
-    return internal::parseJsonFile(*document_, file);
+    return file && parseRoot(internal::readJsonFile(file).c_str());
 }
 
 std::wstring JSONParser::toString() const
@@ -183,20 +202,12 @@ bool JSONParser::getObjectArray(const wchar_t* name, std::vector<std::wstring>& 
     const JsonValue* member = findMember(name);
     if (!member || !member->IsArray())
         return false;
-    // Each element is rebuilt member by member with the setters' replace-or-add
-    // step, so a repeated name keeps only its last value, as if set in turn.
-    JsonDocument scratch;
-    JsonAllocator& scratchAllocator = scratch.GetAllocator();
+    // Each element reads as if its members were set in turn on a fresh
+    // parser, so a repeated name keeps only its last value.
     for (const JsonValue& element : member->GetArray()) {
         if (!element.IsObject())
             return false;
-        JsonValue copy(rapidjson::kObjectType);
-        for (const auto& m : element.GetObject()) {
-            JsonValue name(m.name, scratchAllocator);
-            JsonValue value(m.value, scratchAllocator);
-            internal::replaceOrAddMember(copy, name, value, scratchAllocator);
-        }
-        values.push_back(internal::writeJsonText(copy));
+        values.push_back(internal::writeJsonObjectSetInTurn(element));
     }
     return true;
 }
@@ -310,15 +321,18 @@ void JSONParser::setUInt64(const wchar_t* name, std::uint64_t value)
     setMember(name, v);
 }
 
-void JSONParser::setDouble(const std::wstring& name, double value)
+bool JSONParser::setDouble(const std::wstring& name, double value)
 {
-    setDouble(name.c_str(), value);
+    return setDouble(name.c_str(), value);
 }
 
-void JSONParser::setDouble(const wchar_t* name, double value)
+bool JSONParser::setDouble(const wchar_t* name, double value)
 {
+    if (!name || !std::isfinite(value))
+        return false;
     JsonValue v(value);
     setMember(name, v);
+    return true;
 }
 
 void JSONParser::setStringArray(const std::wstring& name, const std::vector<std::wstring>& values)
@@ -374,28 +388,30 @@ void JSONParser::appendString(const wchar_t* name, const wchar_t* text, const wc
     }
 }
 
-void JSONParser::setJson(const wchar_t* name, const wchar_t* json)
+bool JSONParser::setJson(const wchar_t* name, const wchar_t* json)
 {
-    if (!name || !json)
-        return;
     // Parsed straight into this document's pool, so the value moves in uncopied.
-    JsonDocument parsed(&allocator());
-    if (!internal::parseJsonText(parsed, json))
-        return;
-    JsonValue value(std::move(static_cast<JsonValue&>(parsed)));
+    JsonValue value;
+    if (!name || !json ||
+        !internal::parseJsonValue(json, internal::kJsonTextToTerminator, internal::kMaxJsonMemberDepth,
+                                  allocator(), value))
+        return false;
     setMember(name, value);
+    return true;
 }
 
-void JSONParser::appendJson(const wchar_t* name, const wchar_t* json)
+bool JSONParser::appendJson(const wchar_t* name, const wchar_t* json)
 {
-    if (!name || !json)
-        return;
-    JsonDocument parsed(&allocator());
-    if (!internal::parseJsonText(parsed, json))
-        return;
+    JsonValue value;
+    if (!name || !json ||
+        !internal::parseJsonValue(json, internal::kJsonTextToTerminator, internal::kMaxJsonElementDepth,
+                                  allocator(), value))
+        return false;
     JsonValue* array = arrayMember(name);
-    if (array)
-        array->PushBack(static_cast<JsonValue&>(parsed), allocator());
+    if (!array)
+        return false;
+    array->PushBack(value, allocator());
+    return true;
 }
 
 void JSONParser::clear()
@@ -407,6 +423,17 @@ void JSONParser::clear()
 bool JSONParser::isEmpty() const
 {
     return !document_->IsObject() || document_->MemberCount() == 0;
+}
+
+bool JSONParser::parseRoot(const wchar_t* text)
+{
+    document_->SetNull();
+    JsonValue root;
+    if (!internal::parseJsonValue(text, internal::kJsonTextToTerminator, internal::kMaxJsonNestingDepth,
+                                  allocator(), root))
+        return false;
+    internal::replaceRoot(*document_, root);
+    return true;
 }
 
 const JsonValue* JSONParser::findMember(const wchar_t* name) const
@@ -444,7 +471,7 @@ JsonValue* JSONParser::arrayMember(const wchar_t* name)
     return it->value.IsArray() ? &it->value : nullptr;
 }
 
-JsonAllocator& JSONParser::allocator() const
+JsonAllocator& JSONParser::allocator()
 {
     return document_->GetAllocator();
 }

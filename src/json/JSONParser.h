@@ -11,7 +11,8 @@
 //
 // The root of a new parser is null. Setters turn a root that is not an object
 // into an empty object first; getters on such a root find nothing. A document
-// nested deeper than internal::kMaxJsonNestingDepth does not parse.
+// nested deeper than internal::kMaxJsonNestingDepth, or holding a number
+// beyond the double range, does not parse, and no setter builds one.
 // Not thread-safe: one thread uses a parser at a time.
 
 #include "json/JsonDocument.h"
@@ -95,8 +96,9 @@ public:
     virtual void setUInt(const wchar_t* name, std::uint32_t value);
     virtual void setUInt64(const std::wstring& name, std::uint64_t value);
     virtual void setUInt64(const wchar_t* name, std::uint64_t value);
-    virtual void setDouble(const std::wstring& name, double value);
-    virtual void setDouble(const wchar_t* name, double value);
+    // A NaN or an infinity has no JSON text: it is refused (false, nothing changes).
+    virtual bool setDouble(const std::wstring& name, double value);
+    virtual bool setDouble(const wchar_t* name, double value);
     virtual void setStringArray(const std::wstring& name, const std::vector<std::wstring>& values);
     virtual void setStringArray(const wchar_t* name, const std::vector<std::wstring>& values);
     // Null entries are skipped.
@@ -110,9 +112,10 @@ public:
     virtual void appendString(const wchar_t* name, const wchar_t* text,
                               const wchar_t* fieldName = nullptr);
     // Sets (replace-or-add) or appends the value parsed from a JSON text of any
-    // kind. Text that does not parse changes nothing.
-    virtual void setJson(const wchar_t* name, const wchar_t* json);
-    virtual void appendJson(const wchar_t* name, const wchar_t* json);
+    // kind; true when it was placed. Text that does not parse, or whose value
+    // would end up nested deeper than the bound, changes nothing.
+    virtual bool setJson(const wchar_t* name, const wchar_t* json);
+    virtual bool appendJson(const wchar_t* name, const wchar_t* json);
 
     // Removes every member of an object root; any other root is left alone.
     virtual void clear();
@@ -120,6 +123,8 @@ public:
     virtual bool isEmpty() const;
 
 private:
+    // Replaces the root with the value of text; on failure the root is null.
+    bool parseRoot(const wchar_t* text);
     const internal::JsonValue* findMember(const wchar_t* name) const;
     // The root as an object, replacing whatever else it held.
     internal::JsonValue& objectRoot();
@@ -128,8 +133,11 @@ private:
     // The array member `name`, added empty when missing; null when the member
     // exists but is not an array.
     internal::JsonValue* arrayMember(const wchar_t* name);
-    internal::JsonAllocator& allocator() const;
+    internal::JsonAllocator& allocator();
 
+    // The document and, in the same heap block, the first chunk of its pool,
+    // which a typical payload fits in: a parser made for one message costs
+    // one allocation. Bigger documents add heap chunks.
     std::shared_ptr<internal::JsonDocument> document_;
 };
 

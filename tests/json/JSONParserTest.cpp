@@ -132,14 +132,14 @@ TEST(JSONParser, ObjectArrayGivesOneTextPerElement)
 {
     JSONParser p;
     ASSERT_TRUE(p.parse(L"{\"list\":[{\"s\":\"x\\u0000y\",\"n\":1.5,\"o\":{\"k\":[1,{}]},\"z\":null},"
-                        L"{},{\"a\":1,\"b\":2,\"a\":3}],"
+                        L"{},{\"a\":1,\"b\":2,\"c\":3,\"a\":4,\"c\":5}],"
                         L"\"bad\":[{\"a\":1},[],{\"b\":2}],\"s\":\"x\"}"));
     std::vector<std::wstring> texts;
     ASSERT_TRUE(p.getObjectArray(L"list", texts));
     // A repeated name is set again, so it moves to the end with its last value.
     EXPECT_EQ(texts, (std::vector<std::wstring>{
                          L"{\"s\":\"x\\u0000y\",\"n\":1.5,\"o\":{\"k\":[1,{}]},\"z\":null}", L"{}",
-                         L"{\"b\":2,\"a\":3}"}));
+                         L"{\"a\":4,\"b\":2,\"c\":5}"}));
     texts.clear();
     EXPECT_FALSE(p.getObjectArray(L"bad", texts));
     EXPECT_EQ(texts, std::vector<std::wstring>{L"{\"a\":1}"});

@@ -111,17 +111,18 @@ TEST(JsonDepth, DeepFileIsRefused)
 TEST(JsonDepth, TheBoundItselfIsAcceptedAndUsableOnASmallStack)
 {
     const std::wstring atBound = jsontest::nestedObjects(kMaxJsonNestingDepth);
+    const std::wstring belowBound = jsontest::nestedObjects(kMaxJsonNestingDepth - 1);
     const std::wstring overBound = jsontest::nestedObjects(kMaxJsonNestingDepth + 1);
     const std::wstring arraysAtBound = std::wstring(kMaxJsonNestingDepth, L'[') +
                                        std::wstring(kMaxJsonNestingDepth, L']');
     const std::wstring arraysOverBound = L"[" + arraysAtBound + L"]";
     struct Work {
-        Work(const std::wstring& a, const std::wstring& o, const std::wstring& aa,
-             const std::wstring& ao)
-            : atBound(a), overBound(o), arraysAtBound(aa), arraysOverBound(ao)
+        Work(const std::wstring& a, const std::wstring& b, const std::wstring& o,
+             const std::wstring& aa, const std::wstring& ao)
+            : atBound(a), belowBound(b), overBound(o), arraysAtBound(aa), arraysOverBound(ao)
         {
         }
-        const std::wstring &atBound, &overBound, &arraysAtBound, &arraysOverBound;
+        const std::wstring &atBound, &belowBound, &overBound, &arraysAtBound, &arraysOverBound;
         bool formatterAt = false, formatterOver = true, parserAt = false, parserOver = true;
         bool arraysAt = false, arraysOver = true;
         std::wstring formatterText, copyText, nestedText, parserText, objectText;
@@ -146,10 +147,11 @@ TEST(JsonDepth, TheBoundItselfIsAcceptedAndUsableOnASmallStack)
 
             JSONParser holder;
             holder.setJson(L"x", L"[]");
-            holder.setJson(L"x", atBound.c_str());
+            // One level down, the deepest value that keeps the whole within the bound.
+            holder.setJson(L"x", belowBound.c_str());
             objectText = holder.toString();
         }
-    } work(atBound, overBound, arraysAtBound, arraysOverBound);
+    } work(atBound, belowBound, overBound, arraysAtBound, arraysOverBound);
     ASSERT_TRUE(jsontest::runOnSmallStack(work, kSmallStack));
     EXPECT_TRUE(work.formatterAt);
     EXPECT_FALSE(work.formatterOver);
@@ -161,7 +163,7 @@ TEST(JsonDepth, TheBoundItselfIsAcceptedAndUsableOnASmallStack)
     EXPECT_EQ(work.copyText, atBound);
     EXPECT_EQ(work.nestedText, jsontest::nestedObjects(kMaxJsonNestingDepth - 1));
     EXPECT_EQ(work.parserText, atBound);
-    EXPECT_EQ(work.objectText, L"{\"x\":" + atBound + L"}");
+    EXPECT_EQ(work.objectText, L"{\"x\":" + belowBound + L"}");
 }
 
 } // namespace
