@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <bcrypt.h>
+#include <objbase.h>
 #include <wincrypt.h>
 
 #include <utility>
@@ -77,6 +78,7 @@ struct FileHandleTraits {
 
 inline void closeCertStore(HCERTSTORE store) noexcept { ::CertCloseStore(store, 0); }
 inline void freeLocal(void* memory) noexcept { ::LocalFree(memory); }
+inline void freeCoTaskMem(void* memory) noexcept { ::CoTaskMemFree(memory); }
 inline void closeRegKey(HKEY key) noexcept { ::RegCloseKey(key); }
 inline void freeLibrary(HMODULE module) noexcept { ::FreeLibrary(module); }
 inline void closeKernelHandle(HANDLE handle) noexcept { ::CloseHandle(handle); }
@@ -101,6 +103,9 @@ using UniqueCertContext = UniqueHandle<NullHandleTraits<PCCERT_CONTEXT, freeCert
 using UniqueChainContext = UniqueHandle<NullHandleTraits<PCCERT_CHAIN_CONTEXT, freeChainContext>>;
 using UniqueCryptMsg = UniqueHandle<NullHandleTraits<HCRYPTMSG, closeCryptMsg>>;
 using UniqueLocalMemory = UniqueHandle<NullHandleTraits<void*, freeLocal>>;
+// Strings and blocks the shell and COM hand out for the caller to free.
+template <typename T>
+using UniqueCoTaskMem = UniqueHandle<NullHandleTraits<T*, freeCoTaskMem>>;
 using UniqueCryptProvider = UniqueHandle<NullHandleTraits<HCRYPTPROV, releaseCryptProvider>>;
 using UniqueCryptHash = UniqueHandle<NullHandleTraits<HCRYPTHASH, destroyCryptHash>>;
 using UniqueBCryptAlgorithm = UniqueHandle<NullHandleTraits<BCRYPT_ALG_HANDLE, closeBCryptAlgorithm>>;

@@ -1,0 +1,239 @@
+#include "wrappers/PathAPI.h"
+
+#include "win/UniqueHandle.h"
+
+#include <shlwapi.h>
+#include <sys/stat.h>
+
+#include <codecvt>
+#include <fstream>
+#include <locale>
+
+namespace Orvik {
+namespace {
+
+void closeFind(HANDLE find) noexcept
+{
+    ::FindClose(find);
+}
+
+// FindFirstFileW answers INVALID_HANDLE_VALUE for nothing found; FindClose ends it.
+struct FindHandleTraits {
+    using Handle = HANDLE;
+    static Handle invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(Handle handle) noexcept { closeFind(handle); }
+};
+using UniqueFind = win::UniqueHandle<FindHandleTraits>;
+
+bool isDotOrDotDot(const std::wstring& name)
+{
+    return name == L"." || name == L"..";
+}
+
+bool isDotOrDotDot(const wchar_t* name)
+{
+    return (name[0] == L'.' && name[1] == L'\0') || (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
+}
+
+// UTF-8 on disk, UTF-16 in memory; a leading byte-order mark is skipped on reading.
+std::locale utf8Locale()
+{
+    return std::locale(std::locale::classic(), new std::codecvt_utf8_utf16<wchar_t, 0x10ffff, std::consume_header>);
+}
+
+} // namespace
+
+bool PathAPI::fileExists(const std::wstring& path)
+{
+    if (path.empty())
+        return false;
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool PathAPI::directoryExists(const std::wstring& path)
+{
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool PathAPI::isRegularFile(const std::wstring& path)
+{
+    struct _stat64 status {};
+    return ::_wstat64(path.c_str(), &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG;
+}
+
+bool PathAPI::deleteDirectoryContents(const std::wstring& folder, const std::wstring& pattern)
+{
+    if (folder.empty() || isDotOrDotDot(folder))
+        return false;
+    std::wstring prefix = folder;
+    if (prefix.back() != L'\\' && prefix.back() != L'/')
+        prefix += L'\\';
+
+    WIN32_FIND_DATAW found{};
+    UniqueFind find(::FindFirstFileW((prefix + pattern).c_str(), &found));
+    if (!find)
+        return ::GetLastError() == ERROR_FILE_NOT_FOUND; // nothing matched: nothing to delete
+
+    bool allDeleted = true;
+    do {
+        if (isDotOrDotDot(found.cFileName) || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            continue;
+        const std::wstring path = prefix + found.cFileName;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
+            ::SetFileAttributesW(path.c_str(), found.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+        if (!::DeleteFileW(path.c_str()))
+            allDeleted = false;
+    } while (::FindNextFileW(find.get(), &found));
+    return allDeleted;
+}
+
+DWORD PathAPI::createDirectory(const std::wstring& path)
+{
+    if (path.empty())
+        return ERROR_INVALID_PARAMETER;
+    std::wstring full = path;
+    if (::PathIsRelativeW(path.c_str())) {
+        const DWORD length = ::GetCurrentDirectoryW(0, nullptr);
+        if (length == 0)
+            return ::GetLastError();
+        std::wstring current(length, L'\0');
+        const DWORD written = ::GetCurrentDirectoryW(length, &current[0]);
+        if (written == 0 || written >= length)
+            return written == 0 ? ::GetLastError() : ERROR_INSUFFICIENT_BUFFER;
+        current.resize(written);
+        full = current + L'\\' + path;
+    }
+    if (::CreateDirectoryW(full.c_str(), nullptr))
+        return ERROR_SUCCESS;
+    const DWORD error = ::GetLastError();
+    return error == ERROR_ALREADY_EXISTS && directoryExists(full) ? ERROR_SUCCESS : error;
+}
+
+bool PathAPI::removeDirectory(const std::wstring& path)
+{
+    if (isDotOrDotDot(path) || !directoryExists(path))
+        return false;
+    deleteDirectoryContents(path, L"*.*");
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    return ::RemoveDirectoryW(path.c_str()) != FALSE;
+}
+
+HANDLE PathAPI::CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                            DWORD disposition, DWORD flags, HANDLE templateFile)
+{
+    return ::CreateFileW(name, access, share, security, disposition, flags, templateFile);
+}
+
+BOOL PathAPI::MoveFileW(LPCWSTR existing, LPCWSTR target)
+{
+    return ::MoveFileW(existing, target);
+}
+
+BOOL PathAPI::DeleteFileW(LPCWSTR name)
+{
+    return ::DeleteFileW(name);
+}
+
+BOOL PathAPI::ReadDirectoryChangesW(HANDLE directory, LPVOID buffer, DWORD length, BOOL watchSubtree, DWORD filter,
+                                    LPDWORD returned, LPOVERLAPPED overlapped,
+                                    LPOVERLAPPED_COMPLETION_ROUTINE completion)
+{
+    return ::ReadDirectoryChangesW(directory, buffer, length, watchSubtree, filter, returned, overlapped,
+                                   completion);
+}
+
+LPWSTR PathAPI::PathFindFileNameW(LPCWSTR path)
+{
+    return ::PathFindFileNameW(path);
+}
+
+DWORD PathAPI::GetLongPathNameW(LPCWSTR shortPath, LPWSTR longPath, DWORD length)
+{
+    return ::GetLongPathNameW(shortPath, longPath, length);
+}
+
+DWORD PathAPI::SleepEx(DWORD milliseconds, BOOL alertable)
+{
+    return ::SleepEx(milliseconds, alertable);
+}
+
+BOOL PathAPI::CancelIoEx(HANDLE file, LPOVERLAPPED overlapped)
+{
+    return ::CancelIoEx(file, overlapped);
+}
+
+BOOL PathAPI::CloseHandle(HANDLE handle)
+{
+    return ::CloseHandle(handle);
+}
+
+HANDLE PathAPI::FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
+{
+    return ::FindFirstFileW(pattern, data);
+}
+
+BOOL PathAPI::FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data)
+{
+    return ::FindNextFileW(find, data);
+}
+
+BOOL PathAPI::FindClose(HANDLE find)
+{
+    return ::FindClose(find);
+}
+
+DWORD PathAPI::GetLastError()
+{
+    return ::GetLastError();
+}
+
+bool PathAPI::readTextFile(const std::wstring& path, std::wstring& text)
+{
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    if (path.empty() || !::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes) ||
+        (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return false;
+    const ULONGLONG bytes = (static_cast<ULONGLONG>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
+    try {
+        std::wifstream in;
+        in.imbue(utf8Locale());
+        in.open(path.c_str(), std::ios::in | std::ios::binary);
+        if (!in.is_open())
+            return false;
+        // UTF-8 never takes fewer bytes than UTF-16 code units, so the byte
+        // count is enough room.
+        std::wstring content(static_cast<std::size_t>(bytes), L'\0');
+        in.read(&content[0], static_cast<std::streamsize>(content.size()));
+        if (in.bad() || (in.fail() && !in.eof()))
+            return false;
+        content.resize(static_cast<std::size_t>(in.gcount()));
+        text = std::move(content);
+        return true;
+    } catch (...) {
+        return false; // too large to hold, or not UTF-8
+    }
+}
+
+bool PathAPI::writeTextFile(const std::wstring& path, const std::wstring& text)
+{
+    if (path.empty())
+        return false;
+    try {
+        std::wofstream out;
+        out.imbue(utf8Locale());
+        out.open(path.c_str(), std::ios::out | std::ios::trunc | std::ios::binary);
+        if (!out.is_open())
+            return false;
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        out.close();
+        return !out.fail();
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace Orvik
