@@ -97,9 +97,13 @@ public:
     {
     }
 
-    void run()
+    // `moduleBindsBus`: the host hands over no bus (InitializeModule) and the
+    // module loads and binds BusBroker.dll itself; else the host hands it its
+    // own connection (InitializeModuleV2).
+    void run(bool moduleBindsBus)
     {
-        std::wprintf(L"\nConnecting a module to the sandbox message bus:\n");
+        std::wprintf(moduleBindsBus ? L"\nA module that binds the sandbox message bus itself:\n"
+                                    : L"\nConnecting a module to the sandbox message bus:\n");
         if (!bus_.loaded()) {
             std::wprintf(L"  BusBroker.dll was not found beside the host (error %lu)\n", GetLastError());
             ok_ = false;
@@ -123,9 +127,14 @@ public:
             ok_ = false;
             return;
         }
-        report(L"InitializeModuleV2(bus = sandbox broker)",
-               entries_->initializeModuleV2(handle, L"UpdateModule", L"", 0, nullptr, nullptr, &unloadRequests_,
-                                            &onModuleManagerRequest, moduleSide_->handle(), bus_.table()));
+        if (moduleBindsBus)
+            report(L"InitializeModule(no bus: the module finds, verifies and loads BusBroker.dll)",
+                   entries_->initializeModule(handle, L"UpdateModule", L"", 0, nullptr, nullptr, &unloadRequests_,
+                                              &onModuleManagerRequest));
+        else
+            report(L"InitializeModuleV2(bus = sandbox broker)",
+                   entries_->initializeModuleV2(handle, L"UpdateModule", L"", 0, nullptr, nullptr, &unloadRequests_,
+                                                &onModuleManagerRequest, moduleSide_->handle(), bus_.table()));
         report(L"StartModule", entries_->startModule(handle));
         std::wprintf(L"  (no settings service runs in this sandbox yet, so the module cannot follow\n"
                      L"   \"Core.Update.UpdateResults\"; it serves requests all the same)\n");
@@ -275,11 +284,13 @@ int wmain(int argc, wchar_t** argv)
     std::wprintf(L"\nDestroying the module:\n");
     report(L"DestroyModule", entries->destroyModule(handle));
 
-    UpdateScenario scenario(entries, unloadRequests);
-    scenario.run();
-    if (!scenario.succeeded()) {
-        std::wprintf(L"\nThe module misbehaved (see MISBEHAVIOUR above).\n");
-        return 2;
+    for (const bool moduleBindsBus : {false, true}) {
+        UpdateScenario scenario(entries, unloadRequests);
+        scenario.run(moduleBindsBus);
+        if (!scenario.succeeded()) {
+            std::wprintf(L"\nThe module misbehaved (see MISBEHAVIOUR above).\n");
+            return 2;
+        }
     }
     std::wprintf(L"\nDone: the module answered every call as expected; %d unload request(s).\n",
                  unloadRequests.load());

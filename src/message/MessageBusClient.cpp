@@ -1,7 +1,7 @@
 #include "message/MessageBusClient.h"
 
 #include "Logging/Logger.h"
-#include "message/DefaultMessageBusShim.h"
+#include "message/MessageBusLib.h"
 #include "message/Message.h"
 #include "message/Reply.h"
 #include "message/ReplyImpl.h"
@@ -20,7 +20,7 @@ std::exception_ptr replyFailure(std::errc condition)
 }
 } // namespace
 
-MessageBusClient::MessageBusClient() : MessageBusClient(internal::createDefaultMessageBusShim(), nullptr) {}
+MessageBusClient::MessageBusClient() : MessageBusClient(std::make_shared<MessageBusLib>(), nullptr) {}
 
 MessageBusClient::MessageBusClient(std::shared_ptr<MessageBusShim> shim, std::shared_ptr<ProcessAPI> processApi)
     : shim_(std::move(shim)), processApi_(processApi ? std::move(processApi) : std::make_shared<ProcessAPI>())
