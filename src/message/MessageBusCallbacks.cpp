@@ -24,7 +24,7 @@ std::uint32_t messageCallbackEntry(void* context, const MessageHeader* header, c
         }
         const MessagePtr message = createDeliveredMessage(header, name, sender, payload);
         auto* holder = static_cast<MessageCallbackHolder*>(context);
-        const std::shared_ptr<MessageCallbackHolder> pinned = holder->weak_from_this().lock();
+        const std::shared_ptr<MessageCallbackHolder> pinned = holder->self.lock();
         return holder->callback(message);  // an empty callback throws bad_function_call
     } catch (...) {
         return MODULE_STATUS_UNKNOWN_EXCEPTION;
