@@ -13,6 +13,7 @@ using namespace benchsupport;
 
 int main()
 {
+    warnIfUnoptimised();
     Library library{LoadLibraryW(brokerPath().c_str())};
     if (library.module == nullptr) {
         std::printf("BusBroker.dll not found (error %lu)\n", GetLastError());
@@ -28,29 +29,23 @@ int main()
     {
         MessageBusClient client(std::make_shared<MessageBusShimImpl>(clientSide.handle, table), nullptr);
         client.subscribe(L"Bench.Client", [](const MessagePtr&) {
-            g_delivered.fetch_add(1, std::memory_order_relaxed);
+            countDelivered();
             return MODULE_STATUS_SUCCESS;
         });
         const std::uint32_t plainId = table->subscribe(plainSide.handle, nullptr, &plainSubscriber, L"Bench.Plain");
 
         // Thread scheduling on a shared machine makes single rounds noisy: alternate
-        // short rounds and compare the medians.
-        const long count = 40000;
-        const int rounds = 11;
-        deliveredPerSecond(publisher, L"Bench.Plain", count / 10);  // warm up both paths
-        deliveredPerSecond(publisher, L"Bench.Client", count / 10);
-        std::vector<double> plain, viaClient;
-        for (int round = 0; round < rounds; ++round) {
-            plain.push_back(deliveredPerSecond(publisher, L"Bench.Plain", count));
-            viaClient.push_back(deliveredPerSecond(publisher, L"Bench.Client", count));
-        }
-        const double plainMedian = median(plain);
-        const double clientMedian = median(viaClient);
+        // short rounds and take the median.
+        const long count = 20000;
+        const int rounds = 21;
+        const Comparison result =
+            compareSideBySide([&] { return deliveredPerSecond(publisher, L"Bench.Plain", count); },
+                              [&] { return deliveredPerSecond(publisher, L"Bench.Client", count); }, rounds);
         std::printf("messages per round                     : %12ld (median of %d alternating rounds)\n", count,
                     rounds);
-        std::printf("broker -> plain function subscriber     : %12.0f msg/s\n", plainMedian);
-        std::printf("broker -> bus client -> subscriber      : %12.0f msg/s\n", clientMedian);
-        std::printf("ratio (client path / plain subscriber)  : %12.2f\n", clientMedian / plainMedian);
+        std::printf("broker -> plain function subscriber     : %12.0f msg/s\n", result.baseline);
+        std::printf("broker -> bus client -> subscriber      : %12.0f msg/s\n", result.measured);
+        std::printf("ratio (client path / plain subscriber)  : %12.2f\n", result.ratio);
         table->unsubscribe(plainSide.handle, plainId);
     }
     return 0;

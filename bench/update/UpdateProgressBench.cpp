@@ -15,6 +15,7 @@ using Orvik::UpdateModuleImp;
 
 int main()
 {
+    warnIfUnoptimised();
     Library library{LoadLibraryW(brokerPath().c_str())};
     const MessageBusFunctions* table = library.module != nullptr ? library.table() : nullptr;
     if (table == nullptr) {
@@ -28,28 +29,25 @@ int main()
         MessageBusClient client(std::make_shared<MessageBusShimImpl>(moduleSide.handle, table), nullptr);
         client.subscribe(L"Core.Update.UpdateProgress", [&module](const MessagePtr& request) {
             const ModuleStatus status = module.CallbackUpdateProgress(request);
-            g_delivered.fetch_add(1, std::memory_order_relaxed);
+            countDelivered();
             return status;
         });
         const std::uint32_t plainId = table->subscribe(plainSide.handle, nullptr, &plainSubscriber, L"Bench.Plain");
 
-        const long count = 20000;
-        const int rounds = 9;
-        deliveredPerSecond(publisher, L"Bench.Plain", count / 10, L"UpdateMsgrBridge", kProgress);
-        deliveredPerSecond(publisher, L"Core.Update.UpdateProgress", count / 10, L"UpdateMsgrBridge", kProgress);
-        std::vector<double> plain, handled;
-        for (int round = 0; round < rounds; ++round) {
-            plain.push_back(deliveredPerSecond(publisher, L"Bench.Plain", count, L"UpdateMsgrBridge", kProgress));
-            handled.push_back(
-                deliveredPerSecond(publisher, L"Core.Update.UpdateProgress", count, L"UpdateMsgrBridge", kProgress));
-        }
-        const double plainMedian = median(plain);
-        const double handledMedian = median(handled);
+        const long count = 10000;
+        const int rounds = 19;
+        const Comparison result = compareSideBySide(
+            [&] { return deliveredPerSecond(publisher, L"Bench.Plain", count, L"UpdateMsgrBridge", kProgress); },
+            [&] {
+                return deliveredPerSecond(publisher, L"Core.Update.UpdateProgress", count, L"UpdateMsgrBridge",
+                                          kProgress);
+            },
+            rounds);
         std::printf("requests per round                          : %10ld (median of %d alternating rounds)\n",
                     count, rounds);
-        std::printf("broker -> plain subscriber doing nothing    : %10.0f msg/s\n", plainMedian);
-        std::printf("broker -> client -> progress handler -> JSON: %10.0f msg/s\n", handledMedian);
-        std::printf("ratio (handled / plain)                     : %10.2f\n", handledMedian / plainMedian);
+        std::printf("broker -> plain subscriber doing nothing    : %10.0f msg/s\n", result.baseline);
+        std::printf("broker -> client -> progress handler -> JSON: %10.0f msg/s\n", result.measured);
+        std::printf("ratio (handled / plain)                     : %10.2f\n", result.ratio);
         table->unsubscribe(plainSide.handle, plainId);
         if (module.latestProgress() != kProgress) {
             std::printf("the handler did not store the progress it was sent\n");

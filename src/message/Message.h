@@ -10,6 +10,11 @@
 
 namespace Orvik {
 
+namespace internal {
+MessagePtr createDeliveredMessage(const MessageHeader* header, const wchar_t* name, const wchar_t* sender,
+                                  const wchar_t* payload) noexcept;
+} // namespace internal
+
 class Message {
 public:
     // Copies the header template and records the total size of the three strings.
@@ -26,6 +31,14 @@ public:
     const MessageHeader* getHeader() const { return header_.get(); }
 
 private:
+    friend MessagePtr internal::createDeliveredMessage(const MessageHeader*, const wchar_t*, const wchar_t*,
+                                                       const wchar_t*) noexcept;
+
+    Message() : header_(std::make_unique<MessageHeader>(kMessageHeaderTemplate)) {}
+    // Gives a message nobody holds any more new texts and `source`'s header, as
+    // createMessage followed by copyHeader would build it.
+    void refill(const wchar_t* name, const wchar_t* sender, const wchar_t* payload, const MessageHeader* source);
+
     std::wstring name_;
     std::wstring sender_;
     std::wstring payload_;
@@ -44,6 +57,15 @@ void copyHeader(const MessagePtr& message, const MessageHeader* source) noexcept
 namespace internal {
 // The file name of the module holding this code ("UpdateModule.dll"), or empty.
 const std::wstring& defaultSenderName();
+
+// createMessage followed by copyHeader, for the texts and header the bus service
+// hands in. Built that way, every delivery goes to the heap up to five times,
+// and the heap is one lock for the whole process, taken by the service's
+// publishing thread too. Instead the message and its shared-pointer block are
+// reused from earlier deliveries whose last holder let go, the strings keeping
+// their buffers. Never throws: an empty pointer means no message could be built.
+MessagePtr createDeliveredMessage(const MessageHeader* header, const wchar_t* name, const wchar_t* sender,
+                                  const wchar_t* payload) noexcept;
 } // namespace internal
 
 } // namespace Orvik

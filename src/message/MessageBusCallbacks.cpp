@@ -7,15 +7,6 @@ namespace Orvik {
 namespace internal {
 namespace {
 constexpr wchar_t kLogFile[] = L"MessageBusCallbacks";
-
-MessagePtr buildDeliveredMessage(const MessageHeader* header, const wchar_t* name, const wchar_t* sender,
-                                 const wchar_t* payload)
-{
-    MessagePtr message = createMessage(name, sender, payload);
-    if (message)
-        copyHeader(message, header);
-    return message;
-}
 } // namespace
 
 std::uint32_t messageCallbackEntry(void* context, const MessageHeader* header, const wchar_t* name,
@@ -31,9 +22,9 @@ std::uint32_t messageCallbackEntry(void* context, const MessageHeader* header, c
             UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Message delivered with a missing text. Dropped.");
             return MODULE_STATUS_INVALID_PARAMETER;
         }
-        const MessagePtr message = buildDeliveredMessage(header, name, sender, payload);
+        const MessagePtr message = createDeliveredMessage(header, name, sender, payload);
         auto* holder = static_cast<MessageCallbackHolder*>(context);
-        const std::shared_ptr<MessageCallbackHolder> pinned = holder->weak_from_this().lock();
+        const std::shared_ptr<MessageCallbackHolder> pinned = holder->self.lock();
         return holder->callback(message);  // an empty callback throws bad_function_call
     } catch (...) {
         return MODULE_STATUS_UNKNOWN_EXCEPTION;
@@ -52,7 +43,7 @@ std::uint32_t replyCallbackEntry(void* context, std::uint64_t replyIndex, const 
             textMissing = name == nullptr || sender == nullptr || payload == nullptr;
             // Without its texts the reply still settles the request, as a failure.
             if (!textMissing)
-                reply = buildDeliveredMessage(header, name, sender, payload);
+                reply = createDeliveredMessage(header, name, sender, payload);
         }
         if (context == nullptr)
             return MODULE_STATUS_INVALID_PARAMETER;

@@ -221,7 +221,7 @@ ModuleStatus MessageBusClient::subscribe(const std::wstring& name, const std::ws
 {
     std::lock_guard<std::mutex> guard(subscriptionLock_);
     std::vector<SubscriptionEntry>& entries = subscriptions_[alias].subscriptions;
-    entries.push_back({0, name, std::make_shared<MessageCallbackHolder>(callback)});
+    entries.push_back({0, name, MessageCallbackHolder::create(callback)});
     std::uint32_t id = 0;
     try {
         id = shim_->subscribe(name, entries.back().callback.get());
@@ -271,7 +271,7 @@ ModuleStatus MessageBusClient::subscribeFilter(const std::wstring& pattern, cons
 
     std::lock_guard<std::mutex> guard(subscriptionLock_);
     std::vector<FilterEntry>& entries = subscriptions_[alias].filters;
-    entries.push_back({0, pattern, std::move(compiled), std::make_shared<MessageCallbackHolder>(callback)});
+    entries.push_back({0, pattern, std::move(compiled), MessageCallbackHolder::create(callback)});
     std::uint32_t id = 0;
     try {
         id = shim_->subscribeFilter(pattern, entries.back().callback.get());
