@@ -1,0 +1,105 @@
+// What binding the bus costs a host that hands the module no bus: the time
+// from LoadLibraryW of UpdateModule.dll to a successful InitializeModule (the
+// module finds, verifies, loads and binds the BusBroker.dll beside this
+// program), against the signed-library check of that broker file alone.
+// Rounds alternate, the first of each is left out (warm), medians compared.
+//
+// The Wine prefix must hold the test root, as the trust_pki test fixture
+// leaves it (scripts/test.sh, or scripts/demo.sh, prepares it).
+
+#include "entry/ModuleFunctions.h"
+#include "trust/SignedLibraryValidation.h"
+#include "win/ProcAddress.h"
+#include "win/UniqueHandle.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+double nowMs()
+{
+    LARGE_INTEGER frequency, counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+double median(std::vector<double> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+std::wstring ownFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path);
+    folder.resize(folder.find_last_of(L"\\/") + 1);
+    return folder;
+}
+
+extern "C" std::uint32_t acceptUnload(void*, const wchar_t*, std::uint32_t)
+{
+    return 0;
+}
+
+// One host start: load, create, initialise (timed), then tear all down again.
+double bindOnce(const std::wstring& modulePath, bool& ok)
+{
+    const double start = nowMs();
+    Orvik::win::UniqueLibrary library(LoadLibraryW(modulePath.c_str()));
+    auto create = Orvik::win::procAddress<const Orvik::ModuleEntryTable* (*)()>(library.get(), "CreateObject");
+    const Orvik::ModuleEntryTable* t = create != nullptr ? create() : nullptr;
+    Orvik::ModuleHandle handle = nullptr;
+    ok = t != nullptr && t->newModule(&handle, L"UpdateModule") == 0 &&
+         t->initializeModule(handle, L"UpdateModule", L"", 0, nullptr, nullptr, nullptr, &acceptUnload) == 0;
+    const double elapsed = nowMs() - start;
+    if (handle != nullptr) {
+        t->uninitializeModule(handle);
+        t->destroyModule(handle);
+    }
+    return elapsed;
+}
+
+} // namespace
+
+int main()
+{
+    const std::wstring folder = ownFolder();
+    const std::wstring modulePath = folder + L"..\\UpdateModule.dll";
+    const std::wstring brokerPath = folder + L"BusBroker.dll";
+    const int rounds = 9;
+    std::vector<double> binding, check;
+    for (int round = 0; round <= rounds; ++round) {
+        bool ok = false;
+        const double bound = bindOnce(modulePath, ok);
+        if (!ok) {
+            std::printf("InitializeModule did not bind the broker beside this program\n");
+            return 1;
+        }
+        const double start = nowMs();
+        const DWORD verdict = Orvik::validateFile(brokerPath.c_str());
+        const double checked = nowMs() - start;
+        if (verdict != 0) {
+            std::printf("the broker beside this program is not trusted (%lu)\n", verdict);
+            return 1;
+        }
+        if (round == 0)
+            continue;  // cold: first load of everything
+        binding.push_back(bound);
+        check.push_back(checked);
+    }
+    const double bindingMedian = median(binding);
+    const double checkMedian = median(check);
+    std::printf("rounds                                        : %10d (median, warm)\n", rounds);
+    std::printf("signed-library check of BusBroker.dll         : %10.1f ms\n", checkMedian);
+    std::printf("LoadLibraryW(UpdateModule) .. InitializeModule: %10.1f ms\n", bindingMedian);
+    std::printf("ratio (binding / check, target <= 1.25)       : %10.2f\n", bindingMedian / checkMedian);
+    return 0;
+}
