@@ -14,8 +14,8 @@ using namespace benchsupport;
 int main()
 {
     warnIfUnoptimised();
-    Library library{LoadLibraryW(brokerPath().c_str())};
-    if (library.module == nullptr) {
+    Library library{Orvik::win::UniqueLibrary(LoadLibraryW(brokerPath().c_str()))};
+    if (!library.module) {
         std::printf("BusBroker.dll not found (error %lu)\n", GetLastError());
         return 1;
     }

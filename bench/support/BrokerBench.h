@@ -5,6 +5,8 @@
 
 #include "message/Message.h"
 #include "message/MessageBusFunctions.h"
+#include "win/ProcAddress.h"
+#include "win/UniqueHandle.h"
 
 #include <windows.h>
 
@@ -26,17 +28,13 @@ inline std::atomic<long> g_expected{0};
 // Set by the subscriber that handles the round's last message. The publisher
 // waits on it rather than spinning: on a two-core machine a spinning waiter
 // takes CPU from the delivery threads it is waiting for.
-struct RoundDone {
-    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    ~RoundDone() { CloseHandle(event); }
-};
-inline RoundDone g_roundDone;
+inline const Orvik::win::UniqueEvent g_roundDone(CreateEventW(nullptr, FALSE, FALSE, nullptr));
 
 // Every subscriber under test calls this once per message it has handled.
 inline void countDelivered()
 {
     if (g_delivered.fetch_add(1, std::memory_order_relaxed) + 1 == g_expected.load(std::memory_order_relaxed))
-        SetEvent(g_roundDone.event);
+        SetEvent(g_roundDone.get());
 }
 
 inline std::uint32_t plainSubscriber(void*, const MessageHeader*, const wchar_t*, const wchar_t*, const wchar_t*)
@@ -66,16 +64,11 @@ inline std::wstring brokerPath()
 }
 
 struct Library {
-    HMODULE module;
-    ~Library()
-    {
-        if (module != nullptr)
-            FreeLibrary(module);
-    }
+    Orvik::win::UniqueLibrary module;
     const MessageBusFunctions* table() const
     {
-        auto create = reinterpret_cast<const MessageBusFunctions* (*)(std::uint32_t)>(
-            reinterpret_cast<void*>(GetProcAddress(module, "CreateObject")));
+        auto create =
+            Orvik::win::procAddress<const MessageBusFunctions* (*)(std::uint32_t)>(module.get(), "CreateObject");
         return create ? create(kMessageBusInterfaceVersion) : nullptr;
     }
 };
@@ -102,12 +95,12 @@ inline double deliveredPerSecond(const Connection& publisher, const wchar_t* nam
     const MessagePtr message = createMessage(name, sender, payload);
     g_delivered = 0;
     g_expected = count;
-    ResetEvent(g_roundDone.event);
+    ResetEvent(g_roundDone.get());
     const auto start = std::chrono::steady_clock::now();
     for (long i = 0; i < count; ++i)
         publisher.table->publish(publisher.handle, message->getHeader(), message->getName().c_str(),
                                  message->getSender().c_str(), message->getPayload().c_str());
-    if (WaitForSingleObject(g_roundDone.event, 60000) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(g_roundDone.get(), 60000) != WAIT_OBJECT_0) {
         std::printf("round of %ls: %ld of %ld messages handled\n", name, g_delivered.load(), count);
         return 0;
     }

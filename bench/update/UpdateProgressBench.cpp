@@ -16,8 +16,8 @@ using Orvik::UpdateModuleImp;
 int main()
 {
     warnIfUnoptimised();
-    Library library{LoadLibraryW(brokerPath().c_str())};
-    const MessageBusFunctions* table = library.module != nullptr ? library.table() : nullptr;
+    Library library{Orvik::win::UniqueLibrary(LoadLibraryW(brokerPath().c_str()))};
+    const MessageBusFunctions* table = library.module ? library.table() : nullptr;
     if (table == nullptr) {
         std::printf("BusBroker.dll not found or gave no table (error %lu)\n", GetLastError());
         return 1;

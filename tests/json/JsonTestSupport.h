@@ -2,6 +2,8 @@
 // Helpers shared by the JSON tests: real temporary files, nested texts, and a
 // thread with a small stack standing in for a bus delivery thread.
 
+#include "win/UniqueHandle.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -107,14 +109,13 @@ bool runOnSmallStack(Work& work, SIZE_T stackBytes)
         (*static_cast<Work*>(param))();
         return kFinished;
     };
-    HANDLE thread = CreateThread(nullptr, stackBytes, entry, &work,
-                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    const Orvik::win::UniqueKernelHandle thread(
+        CreateThread(nullptr, stackBytes, entry, &work, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
     if (!thread)
         return false;
     DWORD exitCode = 0;
-    const bool ended = WaitForSingleObject(thread, 60000) == WAIT_OBJECT_0 &&
-                       GetExitCodeThread(thread, &exitCode);
-    CloseHandle(thread);
+    const bool ended = WaitForSingleObject(thread.get(), 60000) == WAIT_OBJECT_0 &&
+                       GetExitCodeThread(thread.get(), &exitCode);
     return ended && exitCode == kFinished;
 }
 

@@ -146,3 +146,35 @@ TEST(CopyHeader, AbsentSourceLeavesTheTemplateWithTheMessagesOwnSize)
 
     copyHeader(nullptr, &header);  // an empty message is ignored
 }
+
+// Delivered messages reuse the storage of released ones: a reused message must
+// be indistinguishable from a fresh one, and one a subscriber still holds must
+// never be handed out again.
+TEST(DeliveredMessage, ReuseNeverTouchesAHeldMessageAndLeavesNoTraceOfTheLastOne)
+{
+    MessageHeader header = kMessageHeaderTemplate;
+    header.sessionId = 7;
+    header.flags = 0x11;
+    MessagePtr kept = internal::createDeliveredMessage(&header, L"Kept.Name", L"Peer", L"{\"a\":1}");
+    ASSERT_TRUE(kept);
+    std::weak_ptr<Message> watch;
+    for (int i = 0; i < 50; ++i) {
+        MessagePtr passing = internal::createDeliveredMessage(nullptr, L"N", L"S", std::wstring(i, L'x').c_str());
+        ASSERT_TRUE(passing);
+        EXPECT_NE(passing.get(), kept.get());
+        MessagePtr fresh = createMessage(L"N", L"S", std::wstring(i, L'x'));
+        copyHeader(fresh, nullptr);
+        EXPECT_EQ(passing->getPayload(), fresh->getPayload());
+        EXPECT_EQ(std::memcmp(passing->getHeader(), fresh->getHeader(), sizeof(MessageHeader)), 0) << i;
+        watch = passing;
+    }
+    EXPECT_TRUE(watch.expired());
+    EXPECT_EQ(kept->getName(), L"Kept.Name");
+    EXPECT_EQ(kept->getPayload(), L"{\"a\":1}");
+    EXPECT_EQ(kept->getHeader()->sessionId, 7u);
+    // A payload too large to keep is still delivered whole.
+    const std::wstring large(5000, L'y');
+    MessagePtr big = internal::createDeliveredMessage(&header, L"Big", L"Peer", large.c_str());
+    ASSERT_TRUE(big);
+    EXPECT_EQ(big->getPayload(), large);
+}
