@@ -84,6 +84,7 @@ inline void freeCertContext(PCCERT_CONTEXT context) noexcept { ::CertFreeCertifi
 inline void freeChainContext(PCCERT_CHAIN_CONTEXT chain) noexcept { ::CertFreeCertificateChain(chain); }
 inline void releaseCryptProvider(HCRYPTPROV provider) noexcept { ::CryptReleaseContext(provider, 0); }
 inline void destroyCryptHash(HCRYPTHASH hash) noexcept { ::CryptDestroyHash(hash); }
+inline void destroyCryptKey(HCRYPTKEY key) noexcept { ::CryptDestroyKey(key); }
 
 using UniqueFile = UniqueHandle<FileHandleTraits>;
 // Events, mutexes, threads, processes: empty is null.
@@ -99,6 +100,7 @@ using UniqueCryptMsg = UniqueHandle<NullHandleTraits<HCRYPTMSG, closeCryptMsg>>;
 using UniqueLocalMemory = UniqueHandle<NullHandleTraits<void*, freeLocal>>;
 using UniqueCryptProvider = UniqueHandle<NullHandleTraits<HCRYPTPROV, releaseCryptProvider>>;
 using UniqueCryptHash = UniqueHandle<NullHandleTraits<HCRYPTHASH, destroyCryptHash>>;
+using UniqueCryptKey = UniqueHandle<NullHandleTraits<HCRYPTKEY, destroyCryptKey>>;
 
 } // namespace win
 } // namespace Orvik
