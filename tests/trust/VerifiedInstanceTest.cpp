@@ -117,6 +117,39 @@ TEST(VerifiedInstance, ClassObjectMustComeWhollyFromTheCheckedServer)
               E_ACCESSDENIED);
 }
 
+TEST(VerifiedInstance, RegisteredServerPathAndThreadingModel)
+{
+    const trusttest::ScopedEnvironment folder(L"UM_TRUST_PROBE_DIR", L"C:\\Probe");
+    const struct {
+        DWORD type;
+        const wchar_t* value;
+        const wchar_t* path;  // empty: not used
+    } paths[] = {
+        {REG_SZ, L"C:\\Probe\\server.dll", L"C:\\Probe\\server.dll"},
+        {REG_SZ, L"\"C:\\Program Files\\server.dll\"", L"C:\\Program Files\\server.dll"},
+        {REG_EXPAND_SZ, L"%UM_TRUST_PROBE_DIR%\\server.dll", L"C:\\Probe\\server.dll"},
+        {REG_SZ, L"%UM_TRUST_PROBE_DIR%\\server.dll", L""},
+        {REG_SZ, L"server.dll", L""},
+        {REG_SZ, L"\\\\host\\share\\server.dll", L"\\\\host\\share\\server.dll"},
+        {REG_DWORD, L"C:\\Probe\\server.dll", L""},
+    };
+    for (const auto& c : paths)
+        EXPECT_EQ(Orvik::trust::inprocServerPath(c.type, c.value), c.path) << c.value;
+
+    const struct {
+        APTTYPE apartment;
+        const wchar_t* model;
+        bool direct;
+    } models[] = {
+        {APTTYPE_MTA, L"Both", true},     {APTTYPE_STA, L"both", true},      {APTTYPE_MTA, L"Free", true},
+        {APTTYPE_STA, L"Free", false},    {APTTYPE_STA, L"Apartment", true}, {APTTYPE_MTA, L"Apartment", false},
+        {APTTYPE_MAINSTA, L"", true},     {APTTYPE_STA, L"", false},         {APTTYPE_MTA, L"Neutral", false},
+    };
+    for (const auto& c : models)
+        EXPECT_EQ(Orvik::trust::apartmentTakesThreadingModel(c.apartment, c.model), c.direct)
+            << c.apartment << " " << c.model;
+}
+
 TEST(VerifiedInstance, FailuresBeforeValidation)
 {
     ComApartment com;
