@@ -129,9 +129,14 @@ ${root_initialisers}
 #define UM_CATALOG_SIGNER_THUMBPRINT ${catalog_initialiser}
 ")
 
+# Called where the module's folders are added: besides <target>, the module's
+# version resource learns whether the anchors are the test PKI's, so a test
+# build says so in its "SpecialBuild" field.
 function(um_configure_trust_anchors target)
     target_include_directories(${target} PRIVATE ${UM_TRUST_GENERATED_DIR})
     target_compile_definitions(${target} PRIVATE UM_HAVE_TRUST_ANCHORS=1)
+    set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/entry/UpdateModule.rc PROPERTIES
+                                COMPILE_DEFINITIONS UM_TRUST_ANCHORS_FOR_TESTS=${UM_ANCHORS_FOR_TESTS})
 endfunction()
 
 function(um_sign_binary target)

@@ -1,14 +1,19 @@
-// Time of one validateFile of a signed library, cold (first call in a new
-// process) and warm (later calls), side by side with WinVerifyTrust alone and
-// with the refusal of an unsigned file. Verdicts are never cached, so every
-// warm call runs the full check.
+// Time of one validateFile of a signed library, warm and cold (first call in a
+// new process), side by side with WinVerifyTrust alone and with the refusal of
+// an unsigned file. Verdicts are never cached, so every warm call runs the full
+// check. The warm calls and the baseline alternate round by round, so a load
+// change on a shared machine touches both sides of the ratio alike.
 //
-// Usage: bench_trust.exe <signed file> <unsigned file> [warm rounds]
-// The Wine prefix must be prepared as by the trust_pki test fixture (test root
-// in the machine store, time-stamp policy provider registered).
+// Usage: bench_trust.exe [<signed file> <unsigned file> [warm rounds]]
+// Without files it measures the build's sandbox test server. The Wine prefix
+// must be prepared as by the trust_pki test fixture (test root in the machine
+// store, time-stamp policy provider registered).
 
 #include "trust/FileSignatureCheck.h"
 #include "trust/SignedLibraryValidation.h"
+#include "win/UniqueHandle.h"
+
+#include "TrustBenchPaths.h"
 
 #include <windows.h>
 
@@ -19,6 +24,10 @@
 #include <vector>
 
 namespace {
+
+using Orvik::win::UniqueKernelHandle;
+
+constexpr double kRatioLimit = 1.3;
 
 double nowMs()
 {
@@ -52,15 +61,11 @@ Stats summarise(std::vector<double> samples)
 }
 
 template <typename Call>
-Stats measure(int rounds, Call call)
+double timeOnce(Call call)
 {
-    std::vector<double> samples;
-    for (int i = 0; i < rounds; ++i) {
-        const double start = nowMs();
-        call();
-        samples.push_back(nowMs() - start);
-    }
-    return summarise(samples);
+    const double start = nowMs();
+    call();
+    return nowMs() - start;
 }
 
 // Child mode: the first validateFile of this process, in milliseconds.
@@ -80,34 +85,33 @@ bool coldSample(const std::wstring& file, double* ms, DWORD* result)
     std::wstring command = L"\"" + std::wstring(self) + L"\" --cold \"" + file + L"\"";
 
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
+    UniqueKernelHandle readEnd, writeEnd;
+    if (!CreatePipe(readEnd.put(), writeEnd.put(), &inherit, 0))
         return false;
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
+    startup.hStdOutput = writeEnd.get();
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                        &process);
-    CloseHandle(writeEnd);
-    if (!started) {
-        CloseHandle(readEnd);
+    PROCESS_INFORMATION info{};
+    const BOOL started =
+        CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info);
+    writeEnd.reset();
+    if (!started)
         return false;
-    }
+    UniqueKernelHandle process(info.hProcess), thread(info.hThread);
     std::string output;
     char buffer[256];
     DWORD read = 0;
-    while (ReadFile(readEnd, buffer, sizeof(buffer), &read, nullptr) && read > 0)
+    while (ReadFile(readEnd.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
         output.append(buffer, read);
-    WaitForSingleObject(process.hProcess, INFINITE);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    CloseHandle(readEnd);
+    WaitForSingleObject(process.get(), INFINITE);
     unsigned long code = 0;
-    return std::sscanf(output.c_str(), "%lf %lu", ms, &code) == 2 && ((*result = code), true);
+    if (std::sscanf(output.c_str(), "%lf %lu", ms, &code) != 2)
+        return false;
+    *result = code;
+    return true;
 }
 
 void printRow(const char* name, const Stats& s, double baseline)
@@ -122,13 +126,14 @@ int wmain(int argc, wchar_t** argv)
 {
     if (argc >= 3 && std::wcscmp(argv[1], L"--cold") == 0)
         return runCold(argv[2]);
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: bench_trust <signed file> <unsigned file> [warm rounds]\n");
+    if (argc == 2) {
+        std::fprintf(stderr, "usage: bench_trust [<signed file> <unsigned file> [warm rounds]]\n");
         return 2;
     }
-    const std::wstring signedFile = argv[1];
-    const std::wstring unsignedFile = argv[2];
-    const int rounds = argc > 3 ? std::max(1, _wtoi(argv[3])) : 20;
+    const std::wstring signedFile = argc > 2 ? argv[1] : std::wstring(UM_BENCH_SANDBOX_DIR) + L"\\TrustProbe.dll";
+    const std::wstring unsignedFile =
+        argc > 2 ? argv[2] : std::wstring(UM_BENCH_SANDBOX_DIR) + L"\\TrustProbeUnsigned.dll";
+    const int rounds = argc > 3 ? std::max(1, _wtoi(argv[3])) : 40;
 
     if (Orvik::validateFile(signedFile.c_str()) != 0) {
         std::fprintf(stderr, "the signed file does not validate: is the prefix prepared (trust_pki fixture)?\n");
@@ -142,16 +147,35 @@ int wmain(int argc, wchar_t** argv)
             cold.push_back(ms);
     }
 
-    const Stats baseline = measure(rounds, [&] { Orvik::trust::verifyFileTrust(signedFile); });
-    const Stats warm = measure(rounds, [&] { Orvik::validateFile(signedFile.c_str()); });
-    const Stats refused = measure(rounds, [&] { Orvik::validateFile(unsignedFile.c_str()); });
-    const Stats coldStats = summarise(cold);
+    const auto baselineCall = [&] { Orvik::trust::verifyFileTrust(signedFile); };
+    const auto warmCall = [&] { Orvik::validateFile(signedFile.c_str()); };
+    std::vector<double> baseline, warm, refused, ratios;
+    for (int i = 0; i < rounds; ++i) {
+        // Alternate which side goes first, so neither always runs right after the other.
+        double base = 0, check = 0;
+        if (i % 2 == 0) {
+            base = timeOnce(baselineCall);
+            check = timeOnce(warmCall);
+        } else {
+            check = timeOnce(warmCall);
+            base = timeOnce(baselineCall);
+        }
+        baseline.push_back(base);
+        warm.push_back(check);
+        ratios.push_back(check / base);
+        refused.push_back(timeOnce([&] { Orvik::validateFile(unsignedFile.c_str()); }));
+    }
+    const Stats baselineStats = summarise(baseline);
+    const Stats warmStats = summarise(warm);
+    const Stats ratioStats = summarise(ratios);
 
     std::printf("validateFile timing (ms), %d warm rounds, %zu cold processes\n", rounds, cold.size());
     std::printf("%-44s %9s %9s %9s %9s %9s\n", "measurement", "median", "mean", "min", "max", "vs base");
-    printRow("baseline: WinVerifyTrust alone (0x1214)", baseline, baseline.median);
-    printRow("validateFile, signed, warm", warm, baseline.median);
-    printRow("validateFile, signed, cold (first call)", coldStats, baseline.median);
-    printRow("validateFile, unsigned (refused), warm", refused, baseline.median);
+    printRow("baseline: WinVerifyTrust alone (0x1214)", baselineStats, baselineStats.median);
+    printRow("validateFile, signed, warm", warmStats, baselineStats.median);
+    printRow("validateFile, signed, cold (first call)", summarise(cold), baselineStats.median);
+    printRow("validateFile, unsigned (refused), warm", summarise(refused), baselineStats.median);
+    std::printf("warm validateFile / WinVerifyTrust, median of round ratios: %.2fx (limit %.2fx)\n",
+                ratioStats.median, kRatioLimit);
     return 0;
 }

@@ -1,9 +1,12 @@
 #!/bin/sh
 # Signs a PE file or cabinet with a test PKI signer.
 #   sign.sh <pki-folder> <signer> <none|rfc3161|legacy> <input> [<output>]
-# <signer> names a leaf of make-pki.sh (leaf-accepted, leaf-other, ...). Without
+# <signer> names a leaf of make-pki.sh (leaf-accepted, leaf-other, ...), or is a
+# path prefix of another leaf (<prefix>-chain.pem and <prefix>.key). Without
 # <output> the input is signed in place. "legacy" asks a local responder for an
-# Authenticode counter-signature; "rfc3161" adds an RFC 3161 time stamp offline.
+# Authenticode counter-signature; "rfc3161" adds an RFC 3161 time stamp offline,
+# made by the test TSA or by the one in UM_SIGN_TSA (a path prefix: <prefix>-chain.pem
+# and <prefix>.key).
 set -eu
 pki="$1"; signer="$2"; ts="$3"; in="$4"; out="${5:-$4}"
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -15,10 +18,15 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-set -- -certs "$pki/$signer-chain.pem" -key "$pki/$signer.key" -h sha256
+case "$signer" in
+*/*) leaf="$signer" ;;
+*) leaf="$pki/$signer" ;;
+esac
+tsa="${UM_SIGN_TSA:-$pki/tsa}"
+set -- -certs "$leaf-chain.pem" -key "$leaf.key" -h sha256
 case "$ts" in
 none) ;;
-rfc3161) set -- "$@" -TSA-certs "$pki/tsa-chain.pem" -TSA-key "$pki/tsa.key" ;;
+rfc3161) set -- "$@" -TSA-certs "$tsa-chain.pem" -TSA-key "$tsa.key" ;;
 legacy)
     perl "$here/ts-responder.pl" "$pki" "$work/port" &
     responder=$!

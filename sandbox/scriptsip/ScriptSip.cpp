@@ -30,6 +30,32 @@ constexpr char kHeader[] = "// SIG // Begin signature block";
 constexpr char kLinePrefix[] = "// SIG // ";
 constexpr char kFooter[] = "// SIG // End signature block";
 
+// Test hook: with UM_TRUST_PAUSE=<name> in the environment, signals the event
+// "<name>-reached" and waits (10 s at most) for "<name>-go", so a test can act
+// at exactly this point of a check. Without the variable it does nothing.
+void pauseForTest()
+{
+    wchar_t name[128] = {};
+    const DWORD length = GetEnvironmentVariableW(L"UM_TRUST_PAUSE", name, 100);
+    if (length == 0 || length >= 100)
+        return;
+    const std::wstring base(name, length);
+    Orvik::win::UniqueKernelHandle reached(OpenEventW(EVENT_MODIFY_STATE, FALSE, (base + L"-reached").c_str()));
+    Orvik::win::UniqueKernelHandle go(OpenEventW(SYNCHRONIZE, FALSE, (base + L"-go").c_str()));
+    if (reached)
+        SetEvent(reached.get());
+    if (go)
+        WaitForSingleObject(go.get(), 10000);
+}
+
+// The tests pause only on the catalog itself.
+bool isCatalogFile(const SIP_SUBJECTINFO* subject)
+{
+    const wchar_t* name = subject->pwsFileName;
+    const std::size_t length = name != nullptr ? wcslen(name) : 0;
+    return length >= 10 && _wcsicmp(name + length - 10, L"trusted.js") == 0;
+}
+
 bool readFile(const SIP_SUBJECTINFO* subject, std::string* bytes)
 {
     Orvik::win::UniqueFile owned;
@@ -184,6 +210,8 @@ __attribute__((dllexport)) BOOL WINAPI ScriptSipGetSignedDataMsg(SIP_SUBJECTINFO
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    if (isCatalogFile(subject))
+        pauseForTest();
     std::string bytes, content;
     std::vector<BYTE> signature;
     if (index != 0 || !readFile(subject, &bytes) || !splitScript(bytes, &content, &signature)) {

@@ -1,8 +1,8 @@
 #include "trust/FileSignatureCheck.h"
 
 #include "trust/WinTrustFile.h"
-#include "win/UniqueHandle.h"
 
+#include <mssip.h>
 #include <softpub.h>
 #include <wintrust.h>
 
@@ -18,34 +18,34 @@ static_assert(kFileTrustProviderFlags == 0x1214, "provider flags of the file tru
 
 char kCodeSigningUsage[] = "1.3.6.1.5.5.7.3.3";
 
-struct EmbeddedSignature {
-    win::UniqueCertStore store;
-    win::UniqueCryptMsg message;
-};
-
-bool openEmbeddedSignature(const std::wstring& path, EmbeddedSignature* signature, DWORD* error)
+// Where the time-stamp chain policy comes from an installed provider (it is
+// built in on Windows, registered where it is not), the provider library is
+// kept loaded for the life of the process: otherwise every policy call loads
+// and unloads it again. Deliberately never released.
+void keepTimeStampPolicyProviderLoaded()
 {
-    DWORD encoding = 0, contentType = 0, formatType = 0;
-    HCERTSTORE store = nullptr;
-    HCRYPTMSG message = nullptr;
-    if (!::CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(), CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-                            CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding, &contentType, &formatType, &store,
-                            &message, nullptr)) {
-        *error = ::GetLastError();
-        return false;
-    }
-    signature->store.reset(store);
-    signature->message.reset(message);
-    return true;
+    static const bool held = [] {
+        HCRYPTOIDFUNCSET set = ::CryptInitOIDFunctionSet(CRYPT_OID_VERIFY_CERTIFICATE_CHAIN_POLICY_FUNC, 0);
+        void* function = nullptr;
+        HCRYPTOIDFUNCADDR address = nullptr;
+        return set != nullptr &&
+               ::CryptGetOIDFunctionAddress(set, X509_ASN_ENCODING,
+                                            reinterpret_cast<LPCSTR>(CERT_CHAIN_POLICY_AUTHENTICODE_TS), 0,
+                                            &function, &address) != FALSE;
+    }();
+    (void)held;
 }
 
-bool readSignerInfo(HCRYPTMSG message, DWORD index, std::vector<BYTE>* buffer)
+bool readMessageParam(HCRYPTMSG message, DWORD param, DWORD index, std::vector<BYTE>* buffer)
 {
     DWORD size = 0;
-    if (!::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, index, nullptr, &size) || size == 0)
+    if (!::CryptMsgGetParam(message, param, index, nullptr, &size) || size == 0)
         return false;
     buffer->resize(size);
-    return ::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, index, buffer->data(), &size) != FALSE;
+    if (!::CryptMsgGetParam(message, param, index, buffer->data(), &size))
+        return false;
+    buffer->resize(size);
+    return true;
 }
 
 std::wstring friendlyName(PCCERT_CONTEXT certificate)
@@ -89,11 +89,47 @@ bool anyRootPinned(PCCERT_CHAIN_CONTEXT chain, const TrustLists& lists)
     return false;
 }
 
-SignerOutcome checkSigner(const EmbeddedSignature& signature, DWORD index, const std::wstring& path,
+// Every certificate of the chain is within its validity period now.
+bool validNow(PCCERT_CHAIN_CONTEXT chain)
+{
+    for (DWORD i = 0; i < chain->cChain; ++i) {
+        const PCCERT_SIMPLE_CHAIN simple = chain->rgpChain[i];
+        for (DWORD e = 0; e < simple->cElement; ++e) {
+            if (::CertVerifyTimeValidity(nullptr, simple->rgpElement[e]->pCertContext->pCertInfo) != 0)
+                return false;
+        }
+    }
+    return true;
+}
+
+// The signer's chain at `at` (now when null): no trust error and a pinned root.
+SignerOutcome judgeChain(PCCERT_CONTEXT certificate, const FILETIME* at, HCERTSTORE signatureStore,
+                         const TrustLists& lists, win::UniqueChainContext* chain, SignerReport* report)
+{
+    CERT_CHAIN_PARA chainPara{};
+    chainPara.cbSize = sizeof(chainPara);
+    chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
+    LPSTR usages[] = {kCodeSigningUsage};
+    chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    FILETIME when = at != nullptr ? *at : FILETIME{};
+    if (!::CertGetCertificateChain(nullptr, certificate, at != nullptr ? &when : nullptr, signatureStore,
+                                   &chainPara,
+                                   CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_RETURN_LOWER_QUALITY_CONTEXTS,
+                                   nullptr, chain->put()) ||
+        !*chain)
+        return SignerOutcome::ChainNotBuilt;
+    report->chainErrorStatus = chain->get()->TrustStatus.dwErrorStatus;
+    if (report->chainErrorStatus != CERT_TRUST_NO_ERROR)
+        return SignerOutcome::ChainHasTrustErrors;
+    return anyRootPinned(chain->get(), lists) ? SignerOutcome::Passed : SignerOutcome::RootNotPinned;
+}
+
+SignerOutcome checkSigner(const EmbeddedSignature& signature, DWORD index, const win::HeldFile& file,
                           const TrustLists& lists, SignerReport* report)
 {
     std::vector<BYTE> buffer;
-    if (!readSignerInfo(signature.message.get(), index, &buffer))
+    if (!readMessageParam(signature.message.get(), CMSG_SIGNER_INFO_PARAM, index, &buffer))
         return SignerOutcome::SignerInfoUnreadable;
     const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(buffer.data());
 
@@ -104,7 +140,7 @@ SignerOutcome checkSigner(const EmbeddedSignature& signature, DWORD index, const
     wanted.Issuer = signer->Issuer;
     wanted.SerialNumber = signer->SerialNumber;
     win::UniqueCertContext certificate(::CertFindCertificateInStore(signature.store.get(), kEncoding, 0,
-                                                               CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
+                                                                    CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
     if (!certificate)
         return SignerOutcome::CertificateNotFound;
     report->name = friendlyName(certificate.get());
@@ -112,28 +148,31 @@ SignerOutcome checkSigner(const EmbeddedSignature& signature, DWORD index, const
         return SignerOutcome::NameNotAccepted;
 
     report->signingTime = readSigningTime(*signer);
-    if (report->signingTime.status == SigningTimeStatus::Invalid)
-        return SignerOutcome::SigningTimeInvalid;
-
-    CERT_CHAIN_PARA chainPara{};
-    chainPara.cbSize = sizeof(chainPara);
-    chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-    chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
-    LPSTR usages[] = {kCodeSigningUsage};
-    chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
-    FILETIME* at = report->signingTime.status == SigningTimeStatus::Found ? &report->signingTime.time : nullptr;
+    const bool stamped = report->signingTime.status == SigningTimeStatus::Found;
     win::UniqueChainContext chain;
-    if (!::CertGetCertificateChain(nullptr, certificate.get(), at, signature.store.get(), &chainPara,
-                                   CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_RETURN_LOWER_QUALITY_CONTEXTS,
-                                   nullptr, chain.put()) ||
-        !chain)
-        return SignerOutcome::ChainNotBuilt;
-    report->chainErrorStatus = chain.get()->TrustStatus.dwErrorStatus;
-    if (report->chainErrorStatus != CERT_TRUST_NO_ERROR)
-        return SignerOutcome::ChainHasTrustErrors;
-    if (!anyRootPinned(chain.get(), lists))
-        return SignerOutcome::RootNotPinned;
+    SignerOutcome outcome = judgeChain(certificate.get(), stamped ? &report->signingTime.time : nullptr,
+                                       signature.store.get(), lists, &chain, report);
+    if (stamped) {
+        // The stamp's time counts only when the stamp verifies. When the chain
+        // holds at that time and all its certificates are valid now as well,
+        // judging at either time gives the same answer and the stamp decides
+        // nothing, so it is not checked.
+        std::vector<BYTE> encodedSigner;
+        if (outcome == SignerOutcome::Passed && validNow(chain.get())) {
+            report->timeStamp = TimeStampVerdict::NotNeeded;
+        } else if (readMessageParam(signature.message.get(), CMSG_ENCODED_SIGNER, index, &encodedSigner) &&
+                   timeStampVerifies(report->signingTime, encodedSigner.data(), encodedSigner.size(),
+                                     signature.store.get())) {
+            report->timeStamp = TimeStampVerdict::Verified;
+        } else {
+            report->timeStamp = TimeStampVerdict::Refused;
+            outcome = judgeChain(certificate.get(), nullptr, signature.store.get(), lists, &chain, report);
+        }
+    }
+    if (outcome != SignerOutcome::Passed)
+        return outcome;
 
+    keepTimeStampPolicyProviderLoaded();
     CERT_CHAIN_POLICY_PARA policyPara{};
     policyPara.cbSize = sizeof(policyPara);
     CERT_CHAIN_POLICY_STATUS policyStatus{};
@@ -143,32 +182,81 @@ SignerOutcome checkSigner(const EmbeddedSignature& signature, DWORD index, const
         policyStatus.dwError != 0)
         return SignerOutcome::TimeStampPolicyFailed;
 
-    report->winVerifyTrustResult = verifyFileTrust(path);
+    report->winVerifyTrustResult = verifyFileTrust(file);
     if (report->winVerifyTrustResult != 0)
         return SignerOutcome::WinVerifyTrustFailed;
     return SignerOutcome::Passed;
 }
 
-} // namespace
-
-LONG verifyFileTrust(const std::wstring& path)
+LONG winVerifyTrust(const wchar_t* path, HANDLE handle)
 {
-    WINTRUST_FILE_INFO file;
+    WINTRUST_FILE_INFO fileInfo;
     WINTRUST_DATA data;
-    describeFileForTrust(path.c_str(), WTD_STATEACTION_IGNORE, kFileTrustProviderFlags, file, data);
-
+    describeFileForTrust(path, handle, WTD_STATEACTION_IGNORE, kFileTrustProviderFlags, fileInfo, data);
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     return ::WinVerifyTrust(nullptr, &action, &data);
 }
 
-bool checkFileSignature(const std::wstring& path, const TrustLists& lists, SignatureReport* report)
+} // namespace
+
+bool readEmbeddedSignature(const win::HeldFile& file, EmbeddedSignature* signature, DWORD* error)
+{
+    if (!file) {
+        *error = file.openError();
+        return false;
+    }
+    // Whatever stands between the file and a signature message, the answer
+    // is the same as for a file that carries none.
+    *error = static_cast<DWORD>(CRYPT_E_NO_MATCH);
+    GUID subject{};
+    SIP_DISPATCH_INFO dispatch{};
+    dispatch.cbSize = sizeof(dispatch);
+    if (!file.rewind() || !::CryptSIPRetrieveSubjectGuid(file.path().c_str(), file.get(), &subject) ||
+        !::CryptSIPLoad(&subject, 0, &dispatch) || dispatch.pfGet == nullptr)
+        return false;
+    SIP_SUBJECTINFO subjectInfo{};
+    subjectInfo.cbSize = sizeof(subjectInfo);
+    subjectInfo.pgSubjectType = &subject;
+    subjectInfo.hFile = file.get();
+    subjectInfo.pwsFileName = file.path().c_str();
+    DWORD encoding = 0;
+    DWORD size = 0;
+    if (!file.rewind() || !dispatch.pfGet(&subjectInfo, &encoding, 0, &size, nullptr) || size == 0)
+        return false;
+    std::vector<BYTE> message(size);
+    if (!file.rewind() || !dispatch.pfGet(&subjectInfo, &encoding, 0, &size, message.data()))
+        return false;
+    CRYPT_DATA_BLOB blob{size, message.data()};
+    DWORD encodingType = 0, contentType = 0, formatType = 0;
+    if (!::CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
+                            CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encodingType, &contentType, &formatType,
+                            signature->store.put(), signature->message.put(), nullptr))
+        return false;
+    *error = 0;
+    return true;
+}
+
+LONG verifyFileTrust(const win::HeldFile& file)
+{
+    if (!file)
+        return static_cast<LONG>(file.openError());
+    file.rewind();
+    return winVerifyTrust(file.path().c_str(), file.get());
+}
+
+LONG verifyFileTrust(const std::wstring& path)
+{
+    return winVerifyTrust(path.c_str(), nullptr);
+}
+
+bool checkFileSignature(const win::HeldFile& file, const TrustLists& lists, SignatureReport* report)
 {
     SignatureReport local;
     SignatureReport& out = report != nullptr ? *report : local;
     out = SignatureReport{};
 
     EmbeddedSignature signature;
-    if (path.empty() || !openEmbeddedSignature(path, &signature, &out.queryError))
+    if (!readEmbeddedSignature(file, &signature, &out.queryError))
         return false;
     DWORD signerCount = 0;
     DWORD size = sizeof(signerCount);
@@ -177,12 +265,24 @@ bool checkFileSignature(const std::wstring& path, const TrustLists& lists, Signa
 
     for (DWORD index = 0; index < signerCount; ++index) {
         SignerReport signer;
-        signer.outcome = checkSigner(signature, index, path, lists, &signer);
+        signer.outcome = checkSigner(signature, index, file, lists, &signer);
+        // The claimed time points into signer information that is gone now.
+        signer.signingTime.stamp = nullptr;
         out.signers.push_back(signer);
         if (signer.outcome == SignerOutcome::Passed)
             return true;
     }
     return false;
+}
+
+bool checkFileSignature(const std::wstring& path, const TrustLists& lists, SignatureReport* report)
+{
+    if (path.empty()) {
+        if (report != nullptr)
+            *report = SignatureReport{};
+        return false;
+    }
+    return checkFileSignature(win::HeldFile(path), lists, report);
 }
 
 const wchar_t* signerOutcomeName(SignerOutcome outcome)
@@ -192,7 +292,6 @@ const wchar_t* signerOutcomeName(SignerOutcome outcome)
     case SignerOutcome::SerialDenied: return L"SerialDenied";
     case SignerOutcome::CertificateNotFound: return L"CertificateNotFound";
     case SignerOutcome::NameNotAccepted: return L"NameNotAccepted";
-    case SignerOutcome::SigningTimeInvalid: return L"SigningTimeInvalid";
     case SignerOutcome::ChainNotBuilt: return L"ChainNotBuilt";
     case SignerOutcome::ChainHasTrustErrors: return L"ChainHasTrustErrors";
     case SignerOutcome::RootNotPinned: return L"RootNotPinned";

@@ -21,12 +21,14 @@ using ExportedGetInterface = DWORD (*)(const char*, void**);
 constexpr DWORD kServiceTrustProviderFlags = WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL;
 static_assert(kServiceTrustProviderFlags == 0x1010, "provider flags of the service library check");
 
-// One WinVerifyTrust verification whose state is closed when it ends.
+// One WinVerifyTrust verification of a held file whose state is closed when it ends.
 class ServiceTrustCheck {
 public:
-    explicit ServiceTrustCheck(const std::wstring& path)
+    explicit ServiceTrustCheck(const win::HeldFile& library)
     {
-        describeFileForTrust(path.c_str(), WTD_STATEACTION_VERIFY, kServiceTrustProviderFlags, file_, data_);
+        library.rewind();
+        describeFileForTrust(library.path().c_str(), library.get(), WTD_STATEACTION_VERIFY,
+                             kServiceTrustProviderFlags, file_, data_);
         result_ = ::WinVerifyTrust(nullptr, &action_, &data_);
     }
     ~ServiceTrustCheck()
@@ -58,15 +60,20 @@ std::wstring joinPath(std::wstring folder, const std::wstring& name)
     return folder + name;
 }
 
-std::wstring currentDirectory()
+// WinVerifyTrust's answer for the library, or why it could not be held.
+LONG serviceTrustResult(const win::HeldFile& library)
 {
-    const DWORD length = ::GetCurrentDirectoryW(0, nullptr);
-    if (length == 0)
-        return {};
-    std::wstring folder(length, L'\0');
-    const DWORD written = ::GetCurrentDirectoryW(length, &folder[0]);
-    folder.resize(written < length ? written : 0);
-    return folder;
+    if (!library) {
+        const DWORD error = library.openError();
+        return static_cast<LONG>(error == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : error);
+    }
+    ServiceTrustCheck check(library);
+    return check.result();
+}
+
+bool isNotFound(LONG result)
+{
+    return result == ERROR_FILE_NOT_FOUND || static_cast<DWORD>(result) == 0x80092003;  // CRYPT_E_FILE_ERROR
 }
 
 std::wstring moduleFileName(HMODULE module)
@@ -119,28 +126,22 @@ DWORD notComDllGetInterface(const wchar_t* fileName, const char* interfaceName, 
 
     const std::wstring name(fileName);
     const bool absolute = isAbsoluteName(name);
-    std::wstring path;
-    if (absolute) {
-        path = name;
-    } else {
-        std::wstring installFolder;
-        path = readInstallFolder && readInstallFolder(&installFolder) ? joinPath(installFolder, name)
-                                                                       : joinPath(currentDirectory(), name);
+    std::wstring installFolder;
+    // Without an install folder the library can only be next to the module.
+    const bool inInstallFolder = !absolute && readInstallFolder && readInstallFolder(&installFolder);
+    win::HeldFile library;
+    LONG result = ERROR_FILE_NOT_FOUND;
+    if (absolute || inInstallFolder) {
+        library = win::HeldFile(absolute ? name : joinPath(installFolder, name));
+        result = serviceTrustResult(library);
     }
-
-    LONG result = 0;
-    {
-        ServiceTrustCheck check(path);
-        result = check.result();
-    }
-    if ((result == ERROR_FILE_NOT_FOUND || static_cast<DWORD>(result) == 0x80092003) && !absolute) {
+    if (isNotFound(result) && !absolute) {
         ::OutputDebugStringW(
             L"NotComDllGetInterface: DLL not found in install location, looking in current directory");
         const std::wstring folder = moduleFolder(module);
         if (!folder.empty()) {
-            path = joinPath(folder, name);
-            ServiceTrustCheck check(path);
-            result = check.result();
+            library = win::HeldFile(joinPath(folder, name));
+            result = serviceTrustResult(library);
         }
     }
     if (!isAcceptedServiceTrustResult(result)) {
@@ -151,17 +152,19 @@ DWORD notComDllGetInterface(const wchar_t* fileName, const char* interfaceName, 
         return static_cast<DWORD>(result);
     }
 
-    if (vet && !vet(path))
+    if (vet && !vet(library))
         return ERROR_ACCESS_DENIED;
 
-    win::UniqueLibrary library(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-    if (!library) {
+    // Loaded from the file still held since its check; what it imports comes
+    // from System32 only, never from a folder someone else may write to.
+    win::UniqueLibrary loaded = library.loadLibrary(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!loaded) {
         const DWORD error = ::GetLastError();
         return error != 0 ? error : ERROR_FILE_NOT_FOUND;
     }
     using AnyFunction = void (*)();
     auto getInterface = reinterpret_cast<ExportedGetInterface>(
-        reinterpret_cast<AnyFunction>(::GetProcAddress(library.get(), "NotComDllGetInterface")));
+        reinterpret_cast<AnyFunction>(::GetProcAddress(loaded.get(), "NotComDllGetInterface")));
     if (getInterface == nullptr) {
         const DWORD error = ::GetLastError();
         return error != 0 ? error : ERROR_FILE_NOT_FOUND;
@@ -170,7 +173,7 @@ DWORD notComDllGetInterface(const wchar_t* fileName, const char* interfaceName, 
     if (status == 0 && *out != nullptr) {
         // The interface's code lives in the library: unloading it now would
         // leave the caller a pointer into freed code. It stays loaded.
-        library.release();
+        static_cast<void>(loaded.release());
     } else {
         *out = nullptr;
     }

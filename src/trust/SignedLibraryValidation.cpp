@@ -3,6 +3,7 @@
 #include "trust/TrustCatalog.h"
 #include "trust/TrustValidator.h"
 #include "win/ComPtr.h"
+#include "win/UniqueHandle.h"
 
 #include <ocidl.h>
 #include <psapi.h>
@@ -16,6 +17,11 @@ namespace Orvik {
 namespace {
 
 constexpr DWORD kMaxModules = 4096;
+constexpr wchar_t kMachineClasses[] = L"Software\\Classes\\CLSID\\";
+// The functions called on a class object: the three of IUnknown and instance creation.
+constexpr int kClassObjectSlotsUsed = 4;
+
+using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 
 // Class-factory interfaces asked of a class object, in this order; both
 // have instance creation in the fourth slot.
@@ -29,14 +35,106 @@ const IID& secondFactoryInterface()
     return IID_IClassFactory2;
 }
 
+bool readString(HKEY key, const wchar_t* name, std::wstring* value, DWORD* type)
+{
+    DWORD size = 0;
+    if (::RegQueryValueExW(key, name, nullptr, type, nullptr, &size) != ERROR_SUCCESS ||
+        (*type != REG_SZ && *type != REG_EXPAND_SZ))
+        return false;
+    std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (::RegQueryValueExW(key, name, nullptr, type, reinterpret_cast<BYTE*>(&text[0]), &size) != ERROR_SUCCESS)
+        return false;
+    text.resize(size / sizeof(wchar_t));
+    while (!text.empty() && text.back() == L'\0')
+        text.pop_back();
+    *value = std::move(text);
+    return true;
+}
+
+struct InprocServer {
+    std::wstring path;
+    std::wstring threadingModel;
+};
+
+// The machine-wide registration only: per-user registrations and the 32-bit
+// view are not the product's to trust.
+HRESULT registeredInprocServer(REFCLSID clsid, InprocServer* server)
+{
+    wchar_t guid[40] = {};
+    if (::StringFromGUID2(clsid, guid, 40) == 0)
+        return E_INVALIDARG;
+    win::UniqueRegKey classKey;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kMachineClasses) + guid).c_str(), 0,
+                        KEY_READ | KEY_WOW64_64KEY, classKey.put()) != ERROR_SUCCESS)
+        return REGDB_E_CLASSNOTREG;
+    // A class without an in-process server is served from another process,
+    // whose code cannot be checked before it runs.
+    win::UniqueRegKey inproc;
+    std::wstring value;
+    DWORD type = 0;
+    if (::RegOpenKeyExW(classKey.get(), L"InprocServer32", 0, KEY_READ | KEY_WOW64_64KEY, inproc.put()) !=
+            ERROR_SUCCESS ||
+        !readString(inproc.get(), nullptr, &value, &type))
+        return E_ACCESSDENIED;
+    server->path = trust::inprocServerPath(type, value);
+    if (server->path.empty())
+        return E_ACCESSDENIED;
+    if (!readString(inproc.get(), L"ThreadingModel", &server->threadingModel, &type))
+        server->threadingModel.clear();
+    return S_OK;
+}
+
+// Every class-object function the caller will use lies in `image`.
+bool servedBy(IUnknown* classObject, const MODULEINFO& image)
+{
+    const auto base = reinterpret_cast<ULONG_PTR>(image.lpBaseOfDll);
+    void* const* functions = *reinterpret_cast<void* const* const*>(classObject);
+    for (int slot = 0; slot < kClassObjectSlotsUsed; ++slot) {
+        const auto address = reinterpret_cast<ULONG_PTR>(functions[slot]);
+        if (address < base || address - base >= image.SizeOfImage)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
+
+VerifiedFile VerifiedFile::open(const wchar_t* path)
+{
+    if (path == nullptr || *path == L'\0')
+        return VerifiedFile(win::HeldFile(), ERROR_INVALID_PARAMETER);
+    const trust::TrustValidator* validator = trust::TrustValidator::instance();
+    if (validator == nullptr)
+        return VerifiedFile(win::HeldFile(), ERROR_ACCESS_DENIED);
+    return open(path, *validator);
+}
+
+VerifiedFile VerifiedFile::open(const wchar_t* path, const trust::TrustValidator& validator)
+{
+    if (path == nullptr || *path == L'\0')
+        return VerifiedFile(win::HeldFile(), ERROR_INVALID_PARAMETER);
+    try {
+        win::HeldFile file(path);
+        const DWORD status = validator.validateHeldFile(file);
+        return VerifiedFile(std::move(file), status);
+    } catch (...) {
+        return VerifiedFile(win::HeldFile(), ERROR_ACCESS_DENIED);
+    }
+}
+
+win::UniqueLibrary VerifiedFile::load(DWORD flags) const
+{
+    if (!trusted()) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return win::UniqueLibrary();
+    }
+    return file_.loadLibrary(flags);
+}
 
 DWORD validateFile(const wchar_t* path)
 {
-    if (path == nullptr || *path == L'\0')
-        return ERROR_INVALID_PARAMETER;
-    const trust::TrustValidator* validator = trust::TrustValidator::instance();
-    return validator != nullptr ? validator->validateFile(path) : ERROR_ACCESS_DENIED;
+    return VerifiedFile::open(path).status();
 }
 
 HRESULT createVerifiedInstance(REFCLSID clsid, IUnknown* outer, DWORD classContext, REFIID iid, void** out,
@@ -90,32 +188,105 @@ std::wstring moduleFileContaining(const void* address)
     return {};
 }
 
+std::wstring inprocServerPath(DWORD valueType, const std::wstring& value)
+{
+    std::wstring path = value;
+    if (valueType == REG_EXPAND_SZ) {
+        const DWORD length = ::ExpandEnvironmentStringsW(value.c_str(), nullptr, 0);
+        if (length == 0)
+            return {};
+        path.assign(length, L'\0');
+        if (::ExpandEnvironmentStringsW(value.c_str(), &path[0], length) != length)
+            return {};
+        path.resize(length - 1);
+    } else if (valueType == REG_SZ && path.size() >= 2 && path.front() == L'"') {
+        const std::size_t close = path.find(L'"', 1);
+        if (close == std::wstring::npos)
+            return {};
+        path = path.substr(1, close - 1);
+    } else if (valueType != REG_SZ) {
+        return {};
+    }
+    // A bare or relative name would be found through a search order.
+    const bool drivePath = path.size() > 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
+    const bool uncPath = path.size() > 2 && path[0] == L'\\' && path[1] == L'\\';
+    return drivePath || uncPath ? path : std::wstring();
+}
+
+bool apartmentTakesThreadingModel(APTTYPE apartment, const std::wstring& threadingModel)
+{
+    const auto is = [&threadingModel](const wchar_t* name) {
+        return ::CompareStringOrdinal(threadingModel.c_str(), -1, name, -1, TRUE) == CSTR_EQUAL;
+    };
+    const bool sta = apartment == APTTYPE_STA || apartment == APTTYPE_MAINSTA;
+    if (is(L"Both"))
+        return sta || apartment == APTTYPE_MTA;
+    if (is(L"Free"))
+        return apartment == APTTYPE_MTA;
+    if (is(L"Apartment"))
+        return sta;
+    if (threadingModel.empty() || is(L"Single"))
+        return apartment == APTTYPE_MAINSTA;
+    return false;  // "Neutral" and anything unknown always come through a proxy
+}
+
 HRESULT createVerifiedInstanceWith(const TrustValidator& validator, REFCLSID clsid, IUnknown* outer,
                                    DWORD classContext, REFIID iid, void** out)
 {
     if (out == nullptr)
         return E_POINTER;
     *out = nullptr;
-    win::ComPtr<IClassFactory> classObject;
-    HRESULT hr = ::CoGetClassObject(clsid, classContext, nullptr, firstFactoryInterface(), classObject.putVoid());
+    // Only an in-process server's file can be checked before its code runs.
+    if ((classContext & CLSCTX_INPROC_SERVER) == 0)
+        return E_ACCESSDENIED;
+    InprocServer server;
+    HRESULT hr = registeredInprocServer(clsid, &server);
     if (FAILED(hr))
-        hr = ::CoGetClassObject(clsid, classContext, nullptr, secondFactoryInterface(), classObject.putVoid());
+        return hr;
+    // The object is made on this thread; where COM would have put it in
+    // another apartment and handed back a proxy, it is not made at all.
+    APTTYPE apartment = APTTYPE_CURRENT;
+    APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+    hr = ::CoGetApartmentType(&apartment, &qualifier);
+    if (FAILED(hr))
+        return hr;
+    if (!apartmentTakesThreadingModel(apartment, server.threadingModel))
+        return E_ACCESSDENIED;
+
+    const VerifiedFile file = VerifiedFile::open(server.path.c_str(), validator);
+    if (!file.trusted())
+        return E_ACCESSDENIED;
+    win::UniqueLibrary library = file.load(LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!library)
+        return HRESULT_FROM_WIN32(::GetLastError());
+    MODULEINFO image{};
+    if (!::GetModuleInformation(::GetCurrentProcess(), library.get(), &image, sizeof(image)))
+        return E_ACCESSDENIED;
+    using AnyFunction = void (*)();
+    const auto getClassObject = reinterpret_cast<GetClassObjectFunction>(
+        reinterpret_cast<AnyFunction>(::GetProcAddress(library.get(), "DllGetClassObject")));
+    if (getClassObject == nullptr)
+        return CO_E_ERRORINDLL;
+
+    // From here on the server's code may hold objects of its own; like COM,
+    // which unloads a server only when it says it can, the module keeps it
+    // loaded, for the life of the process.
+    HMODULE pinned = nullptr;
+    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                         reinterpret_cast<LPCWSTR>(library.get()), &pinned);
+    win::ComPtr<IClassFactory> classObject;
+    hr = getClassObject(clsid, firstFactoryInterface(), classObject.putVoid());
+    if (FAILED(hr))
+        hr = getClassObject(clsid, secondFactoryInterface(), classObject.putVoid());
     if (FAILED(hr))
         return hr;
     if (!classObject)
         return E_UNEXPECTED;
-    
-    // The code answering for the class is the module holding the class
-    // object's first virtual function.
-    const void* firstFunction = (*reinterpret_cast<void* const* const*>(classObject.get()))[0];
-    std::wstring server;
-    try {
-        server = moduleFileContaining(firstFunction);
-    } catch (...) {
+    if (!servedBy(classObject.get(), image)) {
+        // Not one function of it is called, Release included.
+        static_cast<void>(classObject.detach());
         return E_ACCESSDENIED;
     }
-    if (validator.validateFile(server.c_str()) != ERROR_SUCCESS)
-        return E_ACCESSDENIED;
     return classObject->CreateInstance(outer, iid, out);
 }
 

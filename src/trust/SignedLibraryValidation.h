@@ -4,18 +4,23 @@
 // bind the trust-validation service, and install a newer trust catalog.
 
 #include "trust/NotComDllGetInterface.h"
+#include "trust/VerifiedFile.h"
 
 #include <windows.h>
-#include <unknwn.h>
+#include <objbase.h>
 
 namespace Orvik {
 
 // 0 when the file is trusted, 87 for a missing or empty path, 5 otherwise.
-// Uses the process's validator (created on first use).
+// Uses the process's validator (created on first use). The file is held while
+// it is checked; to load it afterwards, use VerifiedFile instead.
 DWORD validateFile(const wchar_t* path);
 
-// With `verify`, creates the object only when the file of the module serving
-// the class validates (E_ACCESSDENIED otherwise); without it, CoCreateInstance.
+// With `verify`: the class's in-process server file, as registered for the
+// machine (HKLM classes, 64-bit view), is validated and held before any of its
+// code is loaded; the class object must come from that very module. Anything
+// else, an out-of-process server included, is E_ACCESSDENIED, and no
+// unverified code has run. Without `verify`: CoCreateInstance.
 HRESULT createVerifiedInstance(REFCLSID clsid, IUnknown* outer, DWORD classContext, REFIID iid, void** out,
                                bool verify);
 
@@ -33,6 +38,15 @@ HRESULT createVerifiedInstanceWith(const TrustValidator& validator, REFCLSID cls
 // The file of the loaded module whose image holds `address` (at most 4096
 // modules are looked at; names of at most 260 characters); empty when none.
 std::wstring moduleFileContaining(const void* address);
+
+// The in-process server file a machine-wide class registration names:
+// REG_EXPAND_SZ values have their environment variables expanded, REG_SZ
+// values lose surrounding quotes. Empty unless the result is a full path.
+std::wstring inprocServerPath(DWORD valueType, const std::wstring& value);
+
+// Whether the calling thread's apartment may use an object of the registered
+// threading model directly, as COM would hand it over without a proxy.
+bool apartmentTakesThreadingModel(APTTYPE apartment, const std::wstring& threadingModel);
 
 } // namespace trust
 

@@ -21,33 +21,34 @@ constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 constexpr DWORD kFileLockPatienceMs = 5000;
 constexpr DWORD kFileLockRetryMs = 20;
 constexpr wchar_t kCatalogRelativePath[] = L"Program Files\\Common Files\\Corvane\\Platform\\Core\\trusted.js";
-constexpr wchar_t kTemporaryName[] = L"trusted.tmp";
+// The one catalog waiting for the next start when the current one could not be replaced.
+constexpr wchar_t kPendingName[] = L"trusted.tmp";
+// Each attempt either installs, gives up, or finds that another installer
+// changed the catalog meanwhile and looks again.
+constexpr int kInstallAttempts = 5;
 
-// Exactly one signer, and it holds the catalog signer's certificate.
-CatalogReadStatus checkCatalogSigner(const std::wstring& path, const Thumbprint& expected)
+// Exactly one signer, and it holds the catalog signer's certificate; then
+// WinVerifyTrust must accept the file. All read through the held handle.
+CatalogReadStatus checkCatalogSigner(const win::HeldFile& file, const Thumbprint& expected)
 {
-    DWORD encoding = 0, contentType = 0, formatType = 0;
-    HCERTSTORE rawStore = nullptr;
-    HCRYPTMSG rawMessage = nullptr;
-    if (!::CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(), CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-                            CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding, &contentType, &formatType, &rawStore,
-                            &rawMessage, nullptr))
+    EmbeddedSignature signature;
+    DWORD error = 0;
+    if (!readEmbeddedSignature(file, &signature, &error))
         return CatalogReadStatus::NotSigned;
-    win::UniqueCertStore store(rawStore);
-    win::UniqueCryptMsg message(rawMessage);
 
     DWORD signerCount = 0;
     DWORD size = sizeof(signerCount);
-    if (!::CryptMsgGetParam(message.get(), CMSG_SIGNER_COUNT_PARAM, 0, &signerCount, &size) || signerCount != 1)
+    if (!::CryptMsgGetParam(signature.message.get(), CMSG_SIGNER_COUNT_PARAM, 0, &signerCount, &size) ||
+        signerCount != 1)
         return CatalogReadStatus::WrongSigner;
     size = 0;
-    if (!::CryptMsgGetParam(message.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &size) || size == 0)
+    if (!::CryptMsgGetParam(signature.message.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &size) || size == 0)
         return CatalogReadStatus::WrongSigner;
     std::vector<BYTE> buffer(size);
-    if (!::CryptMsgGetParam(message.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, buffer.data(), &size))
+    if (!::CryptMsgGetParam(signature.message.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, buffer.data(), &size))
         return CatalogReadStatus::WrongSigner;
     win::UniqueCertContext certificate(::CertGetSubjectCertificateFromStore(
-        store.get(), kEncoding, reinterpret_cast<PCERT_INFO>(buffer.data())));
+        signature.store.get(), kEncoding, reinterpret_cast<PCERT_INFO>(buffer.data())));
     if (!certificate)
         return CatalogReadStatus::WrongSigner;
     BYTE hash[kThumbprintSize];
@@ -56,17 +57,19 @@ CatalogReadStatus checkCatalogSigner(const std::wstring& path, const Thumbprint&
         hashSize != expected.size() || !std::equal(expected.begin(), expected.end(), hash))
         return CatalogReadStatus::WrongSigner;
 
-    return verifyFileTrust(path) == 0 ? CatalogReadStatus::Loaded : CatalogReadStatus::TrustRefused;
+    return verifyFileTrust(file) == 0 ? CatalogReadStatus::Loaded : CatalogReadStatus::TrustRefused;
 }
 
-bool readAll(HANDLE file, std::size_t size, std::string* bytes)
+bool readAll(const win::HeldFile& file, std::size_t size, std::string* bytes)
 {
+    if (!file.rewind())
+        return false;
     bytes->assign(size, '\0');
     std::size_t done = 0;
     while (done < size) {
         DWORD read = 0;
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 20));
-        if (!::ReadFile(file, &(*bytes)[done], chunk, &read, nullptr) || read == 0)
+        if (!::ReadFile(file.get(), &(*bytes)[done], chunk, &read, nullptr) || read == 0)
             return false;
         done += read;
     }
@@ -86,16 +89,54 @@ bool writeAll(HANDLE file, const std::string& bytes)
     return true;
 }
 
+bool catalogSize(const win::HeldFile& file, std::size_t* size, CatalogReadStatus& result)
+{
+    LARGE_INTEGER length{};
+    if (!::GetFileSizeEx(file.get(), &length)) {
+        result = CatalogReadStatus::Unreadable;
+        return false;
+    }
+    if (static_cast<ULONGLONG>(length.QuadPart) > kMaxCatalogBytes) {
+        result = CatalogReadStatus::TooLarge;
+        return false;
+    }
+    *size = static_cast<std::size_t>(length.QuadPart);
+    return true;
+}
+
+// Reads and parses a catalog whose signature was verified through the same
+// handle (the content cannot have changed since: nobody may write to it while
+// it is held). The caller holds the file lock it needs.
+std::optional<CatalogContent> readContent(const win::HeldFile& file, std::size_t size, CatalogReadStatus& result,
+                                          std::string* bytes)
+{
+    std::string content;
+    if (!readAll(file, size, &content)) {
+        result = CatalogReadStatus::Unreadable;
+        return std::nullopt;
+    }
+    std::optional<CatalogContent> parsed = parseCatalog(decodeCatalogText(content));
+    if (!parsed) {
+        result = CatalogReadStatus::Invalid;
+        return std::nullopt;
+    }
+    if (bytes != nullptr)
+        *bytes = std::move(content);
+    result = CatalogReadStatus::Loaded;
+    return parsed;
+}
+
 // True when `path` still names the file open as `file`.
 bool sameFile(HANDLE file, const std::wstring& path)
 {
     win::UniqueFile again(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     BY_HANDLE_FILE_INFORMATION first{}, second{};
-    return again && ::GetFileInformationByHandle(file, &first) && ::GetFileInformationByHandle(again.get(), &second) &&
-           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber && first.nFileIndexHigh == second.nFileIndexHigh &&
-           first.nFileIndexLow == second.nFileIndexLow;
+    return again && ::GetFileInformationByHandle(file, &first) &&
+           ::GetFileInformationByHandle(again.get(), &second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
 }
 
 std::wstring folderOf(const std::wstring& path)
@@ -118,21 +159,38 @@ bool createFolders(const std::wstring& folder)
     return ::CreateDirectoryW(folder.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
-// Writes the verified candidate bytes as the folder's "trusted.tmp".
-bool writeTemporaryCopy(const std::wstring& temporary, const std::string& bytes)
-{
-    ::SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
-    win::UniqueFile file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
-    if (!file)
-        return false;
-    if (!writeAll(file.get(), bytes) || !::FlushFileBuffers(file.get())) {
-        file.reset();
-        ::DeleteFileW(temporary.c_str());
-        return false;
+// The verified candidate bytes in a new, uniquely named file of the catalog's
+// folder, so that installers never write into each other's copy. Deleted
+// again unless it was moved into place.
+class TemporaryCopy {
+public:
+    TemporaryCopy(const std::wstring& folder, const std::string& bytes)
+    {
+        wchar_t name[MAX_PATH + 1] = {};
+        if (::GetTempFileNameW(folder.c_str(), L"trs", 0, name) == 0)
+            return;
+        path_ = name;
+        win::UniqueFile file(::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+        written_ = file && writeAll(file.get(), bytes) && ::FlushFileBuffers(file.get());
     }
-    return true;
-}
+    ~TemporaryCopy()
+    {
+        if (!path_.empty())
+            ::DeleteFileW(path_.c_str());
+    }
+    TemporaryCopy(const TemporaryCopy&) = delete;
+    TemporaryCopy& operator=(const TemporaryCopy&) = delete;
+
+    bool written() const { return written_; }
+    const std::wstring& path() const { return path_; }
+    // It was moved away under another name: nothing left to delete.
+    void moved() { path_.clear(); }
+
+private:
+    std::wstring path_;
+    bool written_ = false;
+};
 
 } // namespace
 
@@ -167,67 +225,52 @@ std::optional<CatalogContent> TrustCatalog::readVerified(const std::wstring& pat
 {
     CatalogReadStatus ignored;
     CatalogReadStatus& result = status != nullptr ? *status : ignored;
-    // Nobody may write to the file while it is open, so the file verified by
-    // path is the content read through this handle, as long as the path
-    // still names it afterwards.
-    const DWORD share = FILE_SHARE_READ | (allowReplacementWhileReading ? FILE_SHARE_DELETE : 0);
-    win::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Nobody may write to the file while it is held; whether it may be
+    // replaced meanwhile does not matter, the handle keeps reading the same file.
+    const win::HeldFile file(path, allowReplacementWhileReading ? win::HeldFile::Replacement::Allowed
+                                                                : win::HeldFile::Replacement::Denied);
     if (!file) {
-        const DWORD error = ::GetLastError();
+        const DWORD error = file.openError();
         result = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? CatalogReadStatus::Missing
                                                                                   : CatalogReadStatus::Unreadable;
         return std::nullopt;
     }
-    LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file.get(), &size)) {
-        result = CatalogReadStatus::Unreadable;
+    std::size_t size = 0;
+    if (!catalogSize(file, &size, result))
         return std::nullopt;
-    }
-    if (static_cast<ULONGLONG>(size.QuadPart) > kMaxCatalogBytes) {
-        result = CatalogReadStatus::TooLarge;
-        return std::nullopt;
-    }
-    // No byte-range lock is held while the signature is checked: the
-    // subject-interface packages open the file themselves, some with range
-    // locks of their own.
-    result = checkCatalogSigner(path, signer);
-    if (result != CatalogReadStatus::Loaded)
-        return std::nullopt;
-
-    std::string content;
-    {
-        win::WholeFileLock fileLock(file.get(), false, kFileLockPatienceMs, kFileLockRetryMs);
-        if (!fileLock.locked()) {
-            result = CatalogReadStatus::Locked;
-            return std::nullopt;
+    // The signature is checked while no byte-range lock is held: subject
+    // packages open the file themselves, some with range locks of their own.
+    // A check another process's lock kept from reading is tried once more
+    // after that lock has gone.
+    for (int attempt = 0;; ++attempt) {
+        const CatalogReadStatus verified = checkCatalogSigner(file, signer);
+        {
+            const win::WholeFileLock fileLock(file.get(), false, kFileLockPatienceMs, kFileLockRetryMs);
+            if (!fileLock.locked()) {
+                result = CatalogReadStatus::Locked;
+                return std::nullopt;
+            }
+            if (verified == CatalogReadStatus::Loaded)
+                return readContent(file, size, result, bytes);
         }
-        if (!sameFile(file.get(), path)) {
-            result = CatalogReadStatus::Unreadable;  // replaced while it was being verified
-            return std::nullopt;
-        }
-        if (!readAll(file.get(), static_cast<std::size_t>(size.QuadPart), &content)) {
-            result = CatalogReadStatus::Unreadable;
+        if (attempt > 0) {
+            result = verified;
             return std::nullopt;
         }
     }
-    std::optional<CatalogContent> parsed = parseCatalog(decodeCatalogText(content));
-    if (!parsed) {
-        result = CatalogReadStatus::Invalid;
-        return std::nullopt;
-    }
-    if (bytes != nullptr)
-        *bytes = std::move(content);
-    result = CatalogReadStatus::Loaded;
-    return parsed;
 }
 
-TrustCatalog::CheckResult TrustCatalog::checkFile(const std::wstring& file, DWORD versionAbove) const
+TrustCatalog::CheckResult TrustCatalog::checkFile(const win::HeldFile& file, DWORD versionAbove) const
 {
     win::SharedGuard guard(lock_);
     if (!loaded_ || content_.version <= versionAbove)
         return CheckResult::NotUsed;
     return checkFileSignature(file, content_.lists) ? CheckResult::Passed : CheckResult::Failed;
+}
+
+TrustCatalog::CheckResult TrustCatalog::checkFile(const std::wstring& file, DWORD versionAbove) const
+{
+    return checkFile(win::HeldFile(file), versionAbove);
 }
 
 bool TrustCatalog::isLoaded() const
@@ -257,8 +300,16 @@ bool TrustCatalog::load()
 bool TrustCatalog::reload()
 {
     win::ExclusiveGuard guard(lock_);
-    clearLocked();
-    return loadLocked();
+    if (path_.empty())
+        return false;
+    // Read aside: a catalog that cannot be read now (another process holding
+    // its lock, say) must not take the loaded one's lists away.
+    std::optional<CatalogContent> content = readVerified(path_, signer_, &lastStatus_);
+    if (!content)
+        return false;
+    content_ = std::move(*content);
+    loaded_ = true;
+    return true;
 }
 
 void TrustCatalog::clear()
@@ -305,51 +356,94 @@ bool TrustCatalog::installCatalog(const std::wstring& candidate)
         return false;
 
     win::ExclusiveGuard guard(lock_);
-    // Compare against the newest catalog there is, not a stale copy in memory:
-    // an older candidate must never replace a newer catalog.
-    if (!loaded_ || replacementAnnounced()) {
-        clearLocked();
-        loadLocked();
-    }
-    if (loaded_ && content_.version >= content->version)
-        return false;
-    if (!replaceCatalogFile(bytes))
+    createFolders(folderOf(path_));
+    Replaced replaced = Replaced::Retry;
+    for (int attempt = 0; attempt < kInstallAttempts && replaced == Replaced::Retry; ++attempt)
+        replaced = replaceIfNewer(bytes, *content, attempt + 1 == kInstallAttempts);
+    if (replaced != Replaced::Yes)
         return false;
     ::GlobalAddAtomW(atomName_.c_str());
     clearLocked();
     return loadLocked();
 }
 
-bool TrustCatalog::replaceCatalogFile(const std::string& bytes)
+TrustCatalog::Replaced TrustCatalog::replaceIfNewer(const std::string& bytes, const CatalogContent& candidate,
+                                                    bool lastAttempt)
 {
     const std::wstring folder = folderOf(path_);
-    const std::wstring temporary = folder + L"\\" + kTemporaryName;
-    bool replaced = false;
-    bool temporaryWritten = false;
-    {
-        createFolders(folder);
-        win::UniqueFile current(::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        std::optional<win::WholeFileLock> fileLock;
-        if (current)
-            fileLock.emplace(current.get(), true, kFileLockPatienceMs, kFileLockRetryMs);
-        if (current && !fileLock->locked())
-            return false;
-        temporaryWritten = writeTemporaryCopy(temporary, bytes);
-        if (temporaryWritten) {
-            if (current) {
-                replaced = ::ReplaceFileW(path_.c_str(), temporary.c_str(), nullptr,
-                                          REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE;
-            } else {
-                replaced = ::MoveFileW(temporary.c_str(), path_.c_str()) != FALSE;
-            }
+    const win::HeldFile current(path_, win::HeldFile::Replacement::Allowed);
+    if (!current) {
+        if (current.openError() != ERROR_FILE_NOT_FOUND)
+            return Replaced::No;
+        // No catalog, so nothing to lock: the move refuses to overwrite one
+        // that another installer put there meanwhile, and the next attempt
+        // compares with it.
+        TemporaryCopy copy(folder, bytes);
+        if (!copy.written())
+            return Replaced::No;
+        if (::MoveFileExW(copy.path().c_str(), path_.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            copy.moved();
+            return Replaced::Yes;
         }
+        const DWORD error = ::GetLastError();
+        return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? Replaced::Retry : Replaced::No;
     }
-    if (!replaced && temporaryWritten) {
-        // Something holds the catalog open: let the next start put it in place.
-        ::MoveFileExW(temporary.c_str(), path_.c_str(), MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
+
+    // Verified before the lock is taken (no subject package may meet a lock
+    // of ours); the content read under the lock is what was verified.
+    CatalogReadStatus status = checkCatalogSigner(current, signer_);
+    std::size_t size = 0;
+    // Versions are compared only while no other installer can replace the file.
+    const win::WholeFileLock fileLock(current.get(), true, kFileLockPatienceMs, kFileLockRetryMs);
+    if (!fileLock.locked())
+        return Replaced::No;
+    if (!sameFile(current.get(), path_))
+        return Replaced::Retry;  // replaced while this one waited for the lock
+    // Another installer's lock may have kept the check from reading it: look
+    // again. A catalog that never verifies is simply replaced.
+    if (status != CatalogReadStatus::Loaded && !lastAttempt)
+        return Replaced::Retry;
+    std::optional<CatalogContent> onDisk;
+    if (status == CatalogReadStatus::Loaded && catalogSize(current, &size, status))
+        onDisk = readContent(current, size, status, nullptr);
+    if (onDisk && onDisk->version >= candidate.version) {
+        // Nothing to install; the catalog on disk is the one to use.
+        if (!loaded_ || content_.version < onDisk->version) {
+            content_ = *onDisk;
+            loaded_ = true;
+            lastStatus_ = CatalogReadStatus::Loaded;
+        }
+        return Replaced::No;
     }
-    return replaced;
+
+    TemporaryCopy copy(folder, bytes);
+    if (!copy.written())
+        return Replaced::No;
+    if (::ReplaceFileW(path_.c_str(), copy.path().c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                       nullptr)) {
+        copy.moved();
+        return Replaced::Yes;
+    }
+    // Something holds the catalog open: let the next start put it in place.
+    if (schedulePendingReplacement(copy.path(), candidate.version))
+        copy.moved();
+    return Replaced::No;
+}
+
+bool TrustCatalog::schedulePendingReplacement(const std::wstring& temporary, DWORD version)
+{
+    // One pending catalog, replaced only by a newer one: the moves recorded
+    // for the next start all take that file, so the newest one ends in place.
+    // Called under the exclusive lock on the current catalog.
+    const std::wstring pending = folderOf(path_) + L"\\" + kPendingName;
+    CatalogReadStatus status = CatalogReadStatus::Missing;
+    const std::optional<CatalogContent> waiting = readVerified(pending, signer_, &status);
+    if (waiting && waiting->version >= version)
+        return false;
+    if (!::MoveFileExW(temporary.c_str(), pending.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return false;
+    ::MoveFileExW(pending.c_str(), path_.c_str(), MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
+    return true;
 }
 
 } // namespace trust

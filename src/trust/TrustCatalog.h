@@ -6,6 +6,7 @@
 
 #include "trust/CatalogParser.h"
 #include "trust/TrustLists.h"
+#include "win/HeldFile.h"
 #include "win/SrwLock.h"
 
 #include <windows.h>
@@ -54,6 +55,7 @@ public:
 
     // When the catalog is loaded and its version is above `versionAbove`:
     // checks the file's signature against the catalog's lists only (shared lock).
+    CheckResult checkFile(const win::HeldFile& file, DWORD versionAbove = 0) const;
     CheckResult checkFile(const std::wstring& file, DWORD versionAbove = 0) const;
 
     bool isLoaded() const;
@@ -62,7 +64,9 @@ public:
 
     // Loads the catalog unless it is loaded already; true when loaded afterwards.
     bool load();
-    // Clears and loads again.
+    // Reads the catalog file again and puts it in place of the loaded one when
+    // it could be read; otherwise (locked, missing, invalid) the loaded
+    // catalog stays. True when a catalog was read.
     bool reload();
     void clear();
 
@@ -70,22 +74,28 @@ public:
     bool replacementAnnounced() const;
 
     // Installs a newer signed catalog (version 6 or above, newer than the
-    // current one) in place of the current one, announces it and reloads.
-    // True when the new catalog was installed and loaded.
+    // catalog on disk, compared under the exclusive file lock) in place of the
+    // current one, announces it and reloads. True when the new catalog was
+    // installed and loaded. Installers in several processes at once end with
+    // the newest catalog.
     bool installCatalog(const std::wstring& candidate);
 
     const std::wstring& path() const { return path_; }
 
-    // Reads a catalog file and verifies its signature without touching any
-    // catalog's state. `bytes`, when given, receives the verified file content.
+    // Reads a catalog file under a shared file lock and verifies its signature
+    // without touching any catalog's state; signature and content are read
+    // through one handle. `bytes`, when given, receives the verified content.
     static std::optional<CatalogContent> readVerified(const std::wstring& path, const Thumbprint& signer,
                                                       CatalogReadStatus* status, std::string* bytes = nullptr,
                                                       bool allowReplacementWhileReading = true);
 
 private:
+    enum class Replaced { Yes, No, Retry };
+
     bool loadLocked();
     void clearLocked();
-    bool replaceCatalogFile(const std::string& bytes);
+    Replaced replaceIfNewer(const std::string& bytes, const CatalogContent& candidate, bool lastAttempt);
+    bool schedulePendingReplacement(const std::wstring& temporary, DWORD version);
 
     const std::wstring path_;
     const std::wstring atomName_;

@@ -1,5 +1,6 @@
 #include "trust/TrustValidator.h"
 
+#include "Logging/Logger.h"
 #include "trust/FileSignatureCheck.h"
 #include "trust/NotComDllGetInterface.h"
 #include "trust/ProductRegistry.h"
@@ -19,6 +20,7 @@ constexpr DWORD kServiceFlagsAbove1504 = 512;
 constexpr DWORD kVerdictBitUpTo1504 = 0x1;
 constexpr DWORD kVerdictBitAbove1504 = 0x8;
 constexpr DWORD kMaxCoreVersionBytes = 128;
+constexpr wchar_t kLogFile[] = L"TrustValidator";
 
 bool hasCabinetExtension(const std::wstring& path)
 {
@@ -50,6 +52,15 @@ INIT_ONCE g_validatorOnce = INIT_ONCE_STATIC_INIT;
 std::aligned_storage_t<sizeof(TrustValidator), alignof(TrustValidator)> g_validatorStorage;
 TrustValidator* g_validator = nullptr;
 
+// The module this code is linked into: the service library's second home.
+HMODULE moduleOfThisCode()
+{
+    HMODULE module = nullptr;
+    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         reinterpret_cast<LPCWSTR>(&moduleOfThisCode), &module);
+    return module;
+}
+
 BOOL CALLBACK createProcessValidator(PINIT_ONCE, PVOID, PVOID*)
 {
     try {
@@ -62,6 +73,7 @@ BOOL CALLBACK createProcessValidator(PINIT_ONCE, PVOID, PVOID*)
             settings = TrustValidator::Settings{};
         }
         g_validator = new (&g_validatorStorage) TrustValidator(settings.coreVersion, std::move(settings.control), catalog, lists);
+        TrustValidator::announceTestAnchors();
     } catch (...) {
         g_validator = nullptr;
     }
@@ -98,11 +110,11 @@ TrustValidator::Settings TrustValidator::readSettings(const TrustLists& builtInL
     void* control = nullptr;
     // The service may vouch for any file, so it is used only when its own
     // library is signed by the maker.
-    const auto signedByMaker = [&builtInLists](const std::wstring& library) {
+    const auto signedByMaker = [&builtInLists](const win::HeldFile& library) {
         return checkFileSignature(library, builtInLists);
     };
     const DWORD status = notComDllGetInterface(
-        L"ilexval.dll", "IlexValidationControl", &control, nullptr,
+        L"ilexval.dll", "IlexValidationControl", &control, moduleOfThisCode(),
         [](std::wstring* folder) { return readInstallFolder(folder); }, signedByMaker);
     if (status == 0)
         settings.control = win::ComPtr<IlexValidationControl>(static_cast<IlexValidationControl*>(control));
@@ -113,8 +125,18 @@ std::unique_ptr<TrustValidator> TrustValidator::createFromRegistry(TrustCatalog&
                                                                    const TrustLists& builtInLists)
 {
     Settings settings = readSettings(builtInLists);
-    return std::make_unique<TrustValidator>(settings.coreVersion, std::move(settings.control), catalog,
-                                            builtInLists);
+    auto validator = std::make_unique<TrustValidator>(settings.coreVersion, std::move(settings.control), catalog,
+                                                      builtInLists);
+    announceTestAnchors();
+    return validator;
+}
+
+void TrustValidator::announceTestAnchors()
+{
+    if (trustAnchorsAreForTests())
+        UM_LOG(LOG_LEVEL_WARNING, kLogFile, L"Orvik::trust::TrustValidator::announceTestAnchors", __LINE__,
+               L"This build trusts the test PKI's anchors: code signed with test keys is accepted. "
+               L"Not for release.");
 }
 
 DWORD TrustValidator::validateFile(const wchar_t* path) const
@@ -122,57 +144,70 @@ DWORD TrustValidator::validateFile(const wchar_t* path) const
     if (path == nullptr || *path == L'\0')
         return ERROR_INVALID_PARAMETER;
     try {
-        if (serviceAccepts(path))
-            return ERROR_SUCCESS;
-        return ownCheck(path) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+        return validateHeldFile(win::HeldFile(path));
     } catch (...) {
         return ERROR_ACCESS_DENIED;
     }
 }
 
-bool TrustValidator::serviceAccepts(const wchar_t* path) const
+DWORD TrustValidator::validateHeldFile(const win::HeldFile& file) const
+{
+    if (file.path().empty())
+        return ERROR_INVALID_PARAMETER;
+    try {
+        // A file that cannot be held cannot be vouched for.
+        if (!file)
+            return ERROR_ACCESS_DENIED;
+        if (serviceAccepts(file))
+            return ERROR_SUCCESS;
+        return ownCheck(file) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+    } catch (...) {
+        return ERROR_ACCESS_DENIED;
+    }
+}
+
+bool TrustValidator::serviceAccepts(const win::HeldFile& file) const
 {
     if (!control_)
         return false;
     const bool laterCore = coreVersion_ > kDefaultCoreVersion;
     IlexValidationResult result{};
-    control_->ValidateFile(path, laterCore ? kServiceFlagsAbove1504 : kServiceFlagsUpTo1504, &result);
+    control_->ValidateFile(file.path().c_str(), laterCore ? kServiceFlagsAbove1504 : kServiceFlagsUpTo1504,
+                           &result);
     const DWORD verdictBit = laterCore ? kVerdictBitAbove1504 : kVerdictBitUpTo1504;
     return (result.status & kIlexVerdictValid) != 0 && (result.verdict & verdictBit) != 0;
 }
 
-bool TrustValidator::checkWithListsAndCatalog(const std::wstring& path, DWORD minCatalogVersion) const
+bool TrustValidator::checkWithListsAndCatalog(const win::HeldFile& file, DWORD minCatalogVersion) const
 {
-    switch (catalog_.checkFile(path)) {
-    case TrustCatalog::CheckResult::Passed:
+    // A catalog on disk counts from the first check of the process: its
+    // denied serials must never wait for some other check to fail first.
+    if (!catalog_.isLoaded() && !catalog_.load() && catalog_.lastReadStatus() == CatalogReadStatus::Locked)
+        return false;  // it is there, but what it denies cannot be told now
+    TrustCatalog::CheckResult result = catalog_.checkFile(file, minCatalogVersion);
+    if (result == TrustCatalog::CheckResult::Passed)
         return true;
-    case TrustCatalog::CheckResult::Failed:
-        // Once loaded, only the catalog's lists count; a newer catalog that
-        // another process installed may trust the file.
-        return catalog_.replacementAnnounced() && catalog_.reload() &&
-               catalog_.checkFile(path) == TrustCatalog::CheckResult::Passed;
-    case TrustCatalog::CheckResult::NotUsed:
-        break;
-    }
-    if (checkFileSignature(path, builtInLists_))
+    if (result == TrustCatalog::CheckResult::NotUsed && checkFileSignature(file, builtInLists_))
         return true;
-    return catalog_.load() && catalog_.checkFile(path, minCatalogVersion) == TrustCatalog::CheckResult::Passed;
+    // A newer catalog another process installed may trust the file.
+    return catalog_.replacementAnnounced() && catalog_.reload() &&
+           catalog_.checkFile(file, minCatalogVersion) == TrustCatalog::CheckResult::Passed;
 }
 
-bool TrustValidator::ownCheck(const std::wstring& path, DWORD minCatalogVersion) const
+bool TrustValidator::ownCheck(const win::HeldFile& file, DWORD minCatalogVersion) const
 {
-    if (checkWithListsAndCatalog(path, minCatalogVersion))
+    if (checkWithListsAndCatalog(file, minCatalogVersion))
         return true;
-    if (!hasCabinetExtension(path))
+    if (!hasCabinetExtension(file.path()))
         return false;
     bool installed = false;
     {
-        std::unique_ptr<ExtractedCatalog> extracted = extractTrustedCatalog(path, cabinetOptions_);
+        std::unique_ptr<ExtractedCatalog> extracted = extractTrustedCatalog(file.path(), cabinetOptions_);
         if (!extracted)
             return false;
         installed = catalog_.installCatalog(extracted->path());
     }
-    return installed && checkWithListsAndCatalog(path, minCatalogVersion);
+    return installed && checkWithListsAndCatalog(file, minCatalogVersion);
 }
 
 } // namespace trust

@@ -8,6 +8,7 @@
 #include "trust/TrustCatalog.h"
 #include "trust/TrustLists.h"
 #include "win/ComPtr.h"
+#include "win/HeldFile.h"
 
 #include <windows.h>
 
@@ -40,20 +41,27 @@ public:
     // Reads the product key and binds the validation service. The service
     // library must itself pass the own check against `builtInLists`.
     static Settings readSettings(const TrustLists& builtInLists);
+    // A validator from the registry; a build that trusts the test PKI says so
+    // in the log when it makes one.
     static std::unique_ptr<TrustValidator> createFromRegistry(TrustCatalog& catalog, const TrustLists& builtInLists);
+    // Writes the one warning of a build that trusts the test PKI (nothing otherwise).
+    static void announceTestAnchors();
 
-    // 0 trusted, 87 missing or empty path, 5 not trusted.
+    // 0 trusted, 87 missing or empty path, 5 not trusted (also when the file
+    // cannot be opened and held).
     DWORD validateFile(const wchar_t* path) const;
+    // The same for a file the caller holds: every check reads it through that handle.
+    DWORD validateHeldFile(const win::HeldFile& file) const;
 
     // The module's own check; true when the file is trusted.
-    bool ownCheck(const std::wstring& path, DWORD minCatalogVersion = kMinUsableCatalogVersion) const;
+    bool ownCheck(const win::HeldFile& file, DWORD minCatalogVersion = kMinUsableCatalogVersion) const;
 
     DWORD coreVersion() const { return coreVersion_; }
     bool hasControl() const { return static_cast<bool>(control_); }
 
 private:
-    bool serviceAccepts(const wchar_t* path) const;
-    bool checkWithListsAndCatalog(const std::wstring& path, DWORD minCatalogVersion) const;
+    bool serviceAccepts(const win::HeldFile& file) const;
+    bool checkWithListsAndCatalog(const win::HeldFile& file, DWORD minCatalogVersion) const;
 
     const DWORD coreVersion_;
     const win::ComPtr<IlexValidationControl> control_;

@@ -11,12 +11,14 @@ namespace trust {
 
 // Describes one file to WinVerifyTrust: no UI, no revocation, the given state
 // action and provider flags. `data` points at `file`, which must outlive it.
-inline void describeFileForTrust(const wchar_t* path, DWORD stateAction, DWORD providerFlags,
+// With a handle, the file is read through it and the path only names it.
+inline void describeFileForTrust(const wchar_t* path, HANDLE handle, DWORD stateAction, DWORD providerFlags,
                                  WINTRUST_FILE_INFO& file, WINTRUST_DATA& data)
 {
     file = WINTRUST_FILE_INFO{};
     file.cbStruct = sizeof(file);
     file.pcwszFilePath = path;
+    file.hFile = handle;
     data = WINTRUST_DATA{};
     data.cbStruct = sizeof(data);
     data.dwUIChoice = WTD_UI_NONE;

@@ -48,7 +48,8 @@ ModuleStatus ZuUpdateAgentHandle::getUpdateMgr()
         return MODULE_STATUS_SUCCESS;
     const HRESULT result = createVerifiedInstance(CLSID_ZuUpdateAgent, nullptr, kAgentClassContext,
                                                   IID_IZuUpdateAgent, agent_.putVoid(), true);
-    if (FAILED(result)) {
+    // A server that reports success without an object has not made an agent.
+    if (FAILED(result) || !agent_) {
         UM_LOG_ERROR(kLogFile, AGENT_FUNCTION(L"getUpdateMgr"), __LINE__,
                      L"Failed to create IID_IZuUpdateAgent instance - error 0x%X", static_cast<unsigned>(result));
         agent_.reset();

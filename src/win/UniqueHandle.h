@@ -90,6 +90,7 @@ inline void destroyCryptHash(HCRYPTHASH hash) noexcept { ::CryptDestroyHash(hash
 // Users of these two link bcrypt.
 inline void closeBCryptAlgorithm(BCRYPT_ALG_HANDLE algorithm) noexcept { ::BCryptCloseAlgorithmProvider(algorithm, 0); }
 inline void destroyBCryptHash(BCRYPT_HASH_HANDLE hash) noexcept { ::BCryptDestroyHash(hash); }
+inline void destroyCryptKey(HCRYPTKEY key) noexcept { ::CryptDestroyKey(key); }
 
 using UniqueFile = UniqueHandle<FileHandleTraits>;
 // Events, mutexes, threads, processes: empty is null.
@@ -110,6 +111,7 @@ using UniqueCryptProvider = UniqueHandle<NullHandleTraits<HCRYPTPROV, releaseCry
 using UniqueCryptHash = UniqueHandle<NullHandleTraits<HCRYPTHASH, destroyCryptHash>>;
 using UniqueBCryptAlgorithm = UniqueHandle<NullHandleTraits<BCRYPT_ALG_HANDLE, closeBCryptAlgorithm>>;
 using UniqueBCryptHash = UniqueHandle<NullHandleTraits<BCRYPT_HASH_HANDLE, destroyBCryptHash>>;
+using UniqueCryptKey = UniqueHandle<NullHandleTraits<HCRYPTKEY, destroyCryptKey>>;
 
 } // namespace win
 } // namespace Orvik

@@ -5,10 +5,12 @@
 
 #include "trust/IlexValidationControl.h"
 #include "trust/NotComDllGetInterface.h"
+#include "win/ComPtr.h"
 
 #include <gtest/gtest.h>
 
 using namespace Orvik::trust;
+using Orvik::win::ComPtr;
 using trusttest::sandboxFile;
 
 namespace {
@@ -57,21 +59,21 @@ std::wstring hostPath()
 
 TEST(NotComDllGetInterface, AbsolutePathToTheSignedServiceBindsAUsableInterface)
 {
-    void* control = reinterpret_cast<void*>(1);
+    ComPtr<IUnknown> control;
     ASSERT_EQ(Orvik::NotComDllGetInterface((kServiceFolder + L"\\ilexval.dll").c_str(), "IlexValidationControl",
-                                           &control, nullptr),
+                                           control.putVoid(), nullptr),
               0u);
-    ASSERT_NE(control, nullptr);
+    ASSERT_TRUE(control);
     // The library stayed loaded: the interface still works.
-    EXPECT_TRUE(answersFileChecks(control));
-    static_cast<IUnknown*>(control)->Release();
+    EXPECT_TRUE(answersFileChecks(control.get()));
+    control.reset();
 
     // The library's own refusal is passed on.
-    control = reinterpret_cast<void*>(1);
-    EXPECT_EQ(Orvik::NotComDllGetInterface((kServiceFolder + L"\\ilexval.dll").c_str(), "NoSuchInterface", &control,
+    void* refused = reinterpret_cast<void*>(1);
+    EXPECT_EQ(Orvik::NotComDllGetInterface((kServiceFolder + L"\\ilexval.dll").c_str(), "NoSuchInterface", &refused,
                                            nullptr),
               static_cast<DWORD>(E_NOINTERFACE));
-    EXPECT_EQ(control, nullptr);
+    EXPECT_EQ(refused, nullptr);
 }
 
 TEST(NotComDllGetInterface, RefusalsAndTheirDebugOutput)
@@ -104,58 +106,58 @@ TEST(NotComDllGetInterface, RefusalsAndTheirDebugOutput)
 
 TEST(NotComDllGetInterface, RelativeNameIsLookedForInTheInstallFolderFirst)
 {
-    void* control = nullptr;
+    ComPtr<IUnknown> control;
     trusttest::DebugOutputCapture debug;
-    ASSERT_EQ(notComDllGetInterface(L"ilexval.dll", "IlexValidationControl", &control, nullptr,
+    ASSERT_EQ(notComDllGetInterface(L"ilexval.dll", "IlexValidationControl", control.putVoid(), nullptr,
                                     folderReader(kServiceFolder)),
               0u);
-    ASSERT_NE(control, nullptr);
-    static_cast<IUnknown*>(control)->Release();
+    ASSERT_TRUE(control);
+    control.reset();
     EXPECT_TRUE(debug.lines().empty());
 
     // The install folder holds an unsigned copy: refused, no fallback.
-    control = nullptr;
-    EXPECT_EQ(notComDllGetInterface(L"ilexval.dll", "IlexValidationControl", &control, nullptr,
+    EXPECT_EQ(notComDllGetInterface(L"ilexval.dll", "IlexValidationControl", control.putVoid(), nullptr,
                                     folderReader(kServiceFolder + L"\\unsigned")),
               static_cast<DWORD>(TRUST_E_NOSIGNATURE));
-    EXPECT_EQ(control, nullptr);
+    EXPECT_FALSE(control);
 }
 
 TEST(NotComDllGetInterface, MissingFromTheInstallFolderFallsBackToTheModuleFolder)
 {
     // A module loaded from the service's folder names the fallback folder.
-    HMODULE neighbour = LoadLibraryW((kServiceFolder + L"\\ilexval.dll").c_str());
-    ASSERT_NE(neighbour, nullptr);
+    const Orvik::win::UniqueLibrary neighbour(LoadLibraryW((kServiceFolder + L"\\ilexval.dll").c_str()));
+    ASSERT_TRUE(neighbour);
     trusttest::DebugOutputCapture debug;
-    void* control = nullptr;
+    ComPtr<IUnknown> control;
     // The install folder exists but holds no service library.
-    EXPECT_EQ(notComDllGetInterface(L"ilexval.dll", "IlexValidationControl", &control, neighbour,
+    EXPECT_EQ(notComDllGetInterface(L"ilexval.dll", "IlexValidationControl", control.putVoid(), neighbour.get(),
                                     folderReader(trusttest::sandboxFile(L"."))),
               0u);
-    ASSERT_NE(control, nullptr);
-    static_cast<IUnknown*>(control)->Release();
+    ASSERT_TRUE(control);
+    control.reset();
     const auto lines = debug.lines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines[0],
               L"NotComDllGetInterface: DLL not found in install location, looking in current directory");
-    FreeLibrary(neighbour);
 
     // Absolute names get no second chance.
-    control = nullptr;
     EXPECT_NE(notComDllGetInterface(trusttest::sample(L"ilexval-missing\\ilexval.dll").c_str(),
-                                    "IlexValidationControl", &control, neighbour, folderReader(kServiceFolder)),
+                                    "IlexValidationControl", control.putVoid(), neighbour.get(),
+                                    folderReader(kServiceFolder)),
               0u);
-    EXPECT_EQ(control, nullptr);
+    EXPECT_FALSE(control);
 }
 
-TEST(NotComDllGetInterface, WithoutInstallFolderTheCurrentDirectoryIsUsed)
+TEST(NotComDllGetInterface, CurrentDirectoryIsNeverSearched)
 {
+    // A signed service in the current directory; no install folder, and none
+    // next to the host.
     CurrentDirectory inServiceFolder(kServiceFolder);
-    void* control = nullptr;
-    ASSERT_EQ(notComDllGetInterface(L"ilexval.dll", "IlexValidationControl", &control, nullptr, kNoInstallFolder),
-              0u);
-    ASSERT_NE(control, nullptr);
-    static_cast<IUnknown*>(control)->Release();
+    ComPtr<IUnknown> control;
+    EXPECT_EQ(notComDllGetInterface(L"ilexval.dll", "IlexValidationControl", control.putVoid(), nullptr,
+                                    kNoInstallFolder),
+              static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(control);
 }
 
 TEST(NotComDllGetInterface, VettingRefusalKeepsTheLibraryUnloaded)
@@ -164,8 +166,8 @@ TEST(NotComDllGetInterface, VettingRefusalKeepsTheLibraryUnloaded)
     void* control = nullptr;
     std::wstring vetted;
     EXPECT_EQ(notComDllGetInterface(copy.c_str(), "IlexValidationControl", &control, nullptr, kNoInstallFolder,
-                                    [&vetted](const std::wstring& path) {
-                                        vetted = path;
+                                    [&vetted](const Orvik::win::HeldFile& library) {
+                                        vetted = library.path();
                                         return false;
                                     }),
               static_cast<DWORD>(ERROR_ACCESS_DENIED));

@@ -3,6 +3,7 @@
 #include "TrustTestSupport.h"
 
 #include "trust/FileSignatureCheck.h"
+#include "trust/SignedLibraryValidation.h"
 #include "trust/SigningTime.h"
 #include "trust/TrustAnchors.h"
 
@@ -62,6 +63,27 @@ TEST(FileSignatureCheck, AcceptedSignerWithEitherTimeStampFormPasses)
     ASSERT_EQ(onlySigner(legacy).signingTime.status, SigningTimeStatus::Found);
     EXPECT_EQ(onlySigner(legacy).signingTime.source, SigningTimeSource::CounterSignature);
     expectRecentPast(onlySigner(legacy).signingTime.time);
+}
+
+TEST(FileSignatureCheck, ExpiredLeafIsAcceptedOnlyOnAVerifiedTimeStamp)
+{
+    // Signed by a leaf that has expired since; stamped by the test TSA, whose
+    // chain is trusted, and by a self-signed TSA nobody trusts.
+    SignatureReport trusted;
+    EXPECT_TRUE(checkFileSignature(sample(L"expired-trusted-ts.dll"), builtInTrustLists(), &trusted));
+    EXPECT_EQ(onlySigner(trusted).timeStamp, TimeStampVerdict::Verified);
+
+    SignatureReport rogue;
+    EXPECT_FALSE(checkFileSignature(sample(L"expired-rogue-ts.dll"), builtInTrustLists(), &rogue));
+    EXPECT_EQ(onlySigner(rogue).timeStamp, TimeStampVerdict::Refused);
+    EXPECT_EQ(onlySigner(rogue).outcome, SignerOutcome::ChainHasTrustErrors);
+    EXPECT_NE(onlySigner(rogue).chainErrorStatus & CERT_TRUST_IS_NOT_TIME_VALID, 0u);
+    EXPECT_EQ(Orvik::validateFile(sample(L"expired-rogue-ts.dll").c_str()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+    // A stamp on a certificate still valid decides nothing and is not checked.
+    SignatureReport current;
+    EXPECT_TRUE(checkFileSignature(sample(L"signed-rfc3161.dll"), builtInTrustLists(), &current));
+    EXPECT_EQ(onlySigner(current).timeStamp, TimeStampVerdict::NotNeeded);
 }
 
 TEST(FileSignatureCheck, WithoutTimeStampTheChainIsBuiltForNow)
@@ -155,19 +177,19 @@ TEST(FileSignatureCheck, TrustedButUnpinnedRootIsRefusedByThePin)
     EXPECT_FALSE(checkFileSignature(sample(L"unpinned-root.dll"), brokenPin));
 }
 
-TEST(SigningTime, Rfc3161GenTimeAgreesWithTheSigningTimeAttribute)
+TEST(SigningTime, Rfc3161TokenAgreesWithTheSigningTimeAttribute)
 {
-    // Dig the time-stamp token out of a real signature and read its genTime.
+    // Dig the time-stamp token out of a real signature and read its TSTInfo.
     DWORD encoding = 0, contentType = 0, format = 0;
-    HCERTSTORE store = nullptr;
-    HCRYPTMSG message = nullptr;
+    Orvik::win::UniqueCertStore store;
+    Orvik::win::UniqueCryptMsg message;
     ASSERT_TRUE(CryptQueryObject(CERT_QUERY_OBJECT_FILE, sample(L"signed-rfc3161.dll").c_str(),
                                  CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY, 0,
-                                 &encoding, &contentType, &format, &store, &message, nullptr));
+                                 &encoding, &contentType, &format, store.put(), message.put(), nullptr));
     DWORD size = 0;
-    ASSERT_TRUE(CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size));
+    ASSERT_TRUE(CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size));
     std::vector<BYTE> buffer(size);
-    ASSERT_TRUE(CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, buffer.data(), &size));
+    ASSERT_TRUE(CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, buffer.data(), &size));
     const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(buffer.data());
 
     const SigningTime fromAttribute = readSigningTime(*signer);
@@ -179,22 +201,22 @@ TEST(SigningTime, Rfc3161GenTimeAgreesWithTheSigningTimeAttribute)
             token = &signer->UnauthAttrs.rgAttr[i];
     }
     ASSERT_NE(token, nullptr);
-    HCRYPTMSG tokenMessage = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr, nullptr);
-    ASSERT_TRUE(CryptMsgUpdate(tokenMessage, token->rgValue[0].pbData, token->rgValue[0].cbData, TRUE));
-    ASSERT_TRUE(CryptMsgGetParam(tokenMessage, CMSG_CONTENT_PARAM, 0, nullptr, &size));
+    Orvik::win::UniqueCryptMsg tokenMessage(
+        CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr, nullptr));
+    ASSERT_TRUE(CryptMsgUpdate(tokenMessage.get(), token->rgValue[0].pbData, token->rgValue[0].cbData, TRUE));
+    ASSERT_TRUE(CryptMsgGetParam(tokenMessage.get(), CMSG_CONTENT_PARAM, 0, nullptr, &size));
     std::vector<BYTE> content(size);
-    ASSERT_TRUE(CryptMsgGetParam(tokenMessage, CMSG_CONTENT_PARAM, 0, content.data(), &size));
-    FILETIME genTime{};
-    EXPECT_TRUE(readTstInfoGenTime(content.data(), size, &genTime));
-    const LONGLONG difference = static_cast<LONGLONG>(toTicks(genTime) - toTicks(fromAttribute.time));
+    ASSERT_TRUE(CryptMsgGetParam(tokenMessage.get(), CMSG_CONTENT_PARAM, 0, content.data(), &size));
+    TstInfo info;
+    ASSERT_TRUE(readTstInfo(content.data(), size, &info));
+    EXPECT_EQ(info.imprintAlgorithm, "2.16.840.1.101.3.4.2.1");  // SHA-256
+    EXPECT_EQ(info.imprint.size(), 32u);
+    const LONGLONG difference = static_cast<LONGLONG>(toTicks(info.genTime) - toTicks(fromAttribute.time));
     EXPECT_LE(difference < 0 ? -difference : difference, static_cast<LONGLONG>(2 * kTicksPerSecond));
 
     // A truncated token is refused, never read past its end.
     for (DWORD cut = 0; cut < size; ++cut)
-        EXPECT_FALSE(readTstInfoGenTime(content.data(), cut, &genTime)) << cut;
-    CryptMsgClose(tokenMessage);
-    CryptMsgClose(message);
-    CertCloseStore(store, 0);
+        EXPECT_FALSE(readTstInfo(content.data(), cut, &info)) << cut;
 }
 
 TEST(SigningTime, DerTimesFollowTheTwoDigitYearRule)
@@ -215,8 +237,8 @@ TEST(SigningTime, DerTimesFollowTheTwoDigitYearRule)
     EXPECT_EQ(st.wSecond, 5);
     ASSERT_TRUE(decode("\x17\x0d" "700101000000Z", 15, &st));
     EXPECT_EQ(st.wYear, 1970);
-    ASSERT_TRUE(decode("\x18\x12" "20500101000000.25Z", 20, &st));
-    EXPECT_EQ(st.wYear, 2050);
+    // A signing time is a UTCTime; GeneralizedTime is not taken.
+    EXPECT_FALSE(decode("\x18\x12" "20500101000000.25Z", 20, &st));
 
     EXPECT_FALSE(decode("\x17\x0d" "691302030405Z", 15, &st));   // month 13
     EXPECT_FALSE(decode("\x17\x0d" "6901020304x5Z", 15, &st));   // not a digit

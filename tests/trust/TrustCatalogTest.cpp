@@ -172,21 +172,21 @@ TEST_F(CatalogTest, CatalogHeldOpenIsReplacedAtTheNextReboot)
     ASSERT_TRUE(catalog->load());
     {
         // Someone keeps the catalog open without delete sharing.
-        HANDLE holder = CreateFileW(catalogPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                    nullptr);
-        ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+        const Orvik::win::UniqueFile holder(
+            CreateFileW(catalogPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder);
         EXPECT_FALSE(catalog->installCatalog(sample(L"cat-v7-other.js")));
-        CloseHandle(holder);
     }
     EXPECT_EQ(trusttest::readBytes(catalogPath), trusttest::readBytes(sample(L"cat-v6.js")));
     const std::wstring temporary = folder.file(L"Core\\trusted.tmp");
     EXPECT_EQ(trusttest::readBytes(temporary), trusttest::readBytes(sample(L"cat-v7-other.js")));
 
     // The move is recorded for the next start; take our entry out again.
-    HKEY key = nullptr;
+    Orvik::win::UniqueRegKey owner;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0,
-                            KEY_READ | KEY_WRITE, &key),
+                            KEY_READ | KEY_WRITE, owner.put()),
               ERROR_SUCCESS);
+    const HKEY key = owner.get();
     DWORD size = 0;
     DWORD type = 0;
     ASSERT_EQ(RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
@@ -212,5 +212,4 @@ TEST_F(CatalogTest, CatalogHeldOpenIsReplacedAtTheNextReboot)
                        reinterpret_cast<const BYTE*>(operations.data()),
                        static_cast<DWORD>(operations.size() * sizeof(wchar_t)));
     }
-    RegCloseKey(key);
 }

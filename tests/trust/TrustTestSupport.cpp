@@ -28,6 +28,13 @@ std::wstring uniqueName(const wchar_t* prefix)
 
 namespace {
 
+struct FindHandleTraits {
+    using Handle = HANDLE;
+    static Handle invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(Handle handle) noexcept { FindClose(handle); }
+};
+using UniqueFind = Orvik::win::UniqueHandle<FindHandleTraits>;
+
 void removeTree(const std::wstring& folder)
 {
     for (const std::wstring& name : folderEntries(folder)) {
@@ -72,30 +79,28 @@ std::vector<std::wstring> folderEntries(const std::wstring& folder)
 {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW data{};
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
+    const UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &data));
+    if (!find)
         return names;
     do {
         const std::wstring name = data.cFileName;
         if (name != L"." && name != L"..")
             names.push_back(name);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+    } while (FindNextFileW(find.get(), &data));
     return names;
 }
 
 std::string readBytes(const std::wstring& path)
 {
     std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const Orvik::win::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file)
         return bytes;
     char buffer[65536];
     DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
+    while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
         bytes.append(buffer, read);
-    CloseHandle(file);
     return bytes;
 }
 
@@ -103,22 +108,21 @@ ProductKey::ProductKey()
 {
     DWORD disposition = 0;
     RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Corvane\\Ferrule", 0, nullptr, 0,
-                    KEY_READ | KEY_WRITE | KEY_WOW64_32KEY, nullptr, &key_, &disposition);
+                    KEY_READ | KEY_WRITE | KEY_WOW64_32KEY, nullptr, key_.put(), &disposition);
     created_ = disposition == REG_CREATED_NEW_KEY;
 }
 
 ProductKey::~ProductKey()
 {
-    if (key_ != nullptr)
-        RegCloseKey(key_);
+    key_.reset();
     if (created_)
         RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Corvane\\Ferrule", KEY_WOW64_32KEY, 0);
 }
 
 bool ProductKey::set(const wchar_t* name, const std::wstring& value)
 {
-    return key_ != nullptr &&
-           RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+    return key_ &&
+           RegSetValueExW(key_.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
@@ -169,6 +173,26 @@ std::vector<std::wstring> DebugOutputCapture::lines() const
 {
     std::lock_guard<std::mutex> guard(g_debugLock);
     return g_debugLines;
+}
+
+Orvik::win::UniqueKernelHandle startHelper(const std::wstring& arguments)
+{
+    std::wstring command = L"\"" + std::wstring(UM_TRUST_HELPER) + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return {};
+    Orvik::win::UniqueKernelHandle thread(info.hThread);
+    return Orvik::win::UniqueKernelHandle(info.hProcess);
+}
+
+DWORD exitCodeWithin(HANDLE process, DWORD milliseconds)
+{
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(process, milliseconds) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process, &code);
+    return code;
 }
 
 } // namespace trusttest

@@ -2,6 +2,8 @@
 // Paths of the signed samples and sandbox binaries, temporary folders, and the
 // product registry key, for the trust tests.
 
+#include "win/UniqueHandle.h"
+
 #include <windows.h>
 
 #include <string>
@@ -50,9 +52,45 @@ public:
     bool set(const wchar_t* name, const std::wstring& value);
 
 private:
-    HKEY key_ = nullptr;
+    Orvik::win::UniqueRegKey key_;
     bool created_ = false;
 };
+
+// A manual-reset event with a name other processes (and the sandbox's test
+// hooks) can open.
+class NamedEvent {
+public:
+    explicit NamedEvent(const std::wstring& name)
+        : event_(CreateEventW(nullptr, TRUE, FALSE, name.c_str()))
+    {
+    }
+    void set() const { SetEvent(event_.get()); }
+    bool wait(DWORD milliseconds) const { return WaitForSingleObject(event_.get(), milliseconds) == WAIT_OBJECT_0; }
+
+private:
+    Orvik::win::UniqueEvent event_;
+};
+
+// Sets an environment variable of this process (inherited by processes it
+// starts) and removes it again.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const wchar_t* name, const std::wstring& value) : name_(name)
+    {
+        SetEnvironmentVariableW(name, value.c_str());
+    }
+    ~ScopedEnvironment() { SetEnvironmentVariableW(name_, nullptr); }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    const wchar_t* name_;
+};
+
+// Starts trust_helper.exe with these arguments.
+Orvik::win::UniqueKernelHandle startHelper(const std::wstring& arguments);
+// The process's exit code, or STILL_ACTIVE when it has not ended within `milliseconds`.
+DWORD exitCodeWithin(HANDLE process, DWORD milliseconds);
 
 // Collects what the process writes with OutputDebugString while alive.
 class DebugOutputCapture {

@@ -1,8 +1,11 @@
 // validateFile: the validation service, the own check with built-in lists and
 // the trust catalog, and the cabinet path.
 
+#include "LogCapture.h"
+#include "TrustTestPaths.h"
 #include "TrustTestSupport.h"
 
+#include "Logging/Logger.h"
 #include "trust/NotComDllGetInterface.h"
 #include "trust/ProductRegistry.h"
 #include "trust/TrustAnchors.h"
@@ -78,33 +81,50 @@ TEST_F(ValidatorTest, BuiltInListsDecideWithoutACatalog)
     EXPECT_FALSE(catalog.isLoaded());
 }
 
-TEST_F(ValidatorTest, VersionFiveCatalogIsLoadedButNotUsedByTheFirstFailingCheck)
+TEST_F(ValidatorTest, CatalogOfVersionFiveLeavesTheBuiltInListsInForce)
 {
     place(L"cat-v5-other.js");
-    // The built-in lists refuse the file; the catalog is loaded but too old to use.
+    // Read at the first check, but no newer than the built-in lists.
     EXPECT_EQ(validate(L"other-signer.dll"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_TRUE(catalog.isLoaded());
     EXPECT_EQ(catalog.version(), 5u);
-    // Once loaded, only its lists count, whatever its version.
-    EXPECT_EQ(validate(L"other-signer.dll"), 0u);
-    EXPECT_EQ(validate(L"signed-rfc3161.dll"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(validate(L"other-signer.dll"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(validate(L"signed-rfc3161.dll"), 0u);
 }
 
-TEST_F(ValidatorTest, NewerCatalogIsUsedByTheFirstFailingCheck)
+TEST_F(ValidatorTest, NewerCatalogDecidesFromTheFirstCheck)
 {
     place(L"cat-v7-other.js");
     EXPECT_EQ(validate(L"signed-rfc3161.dll"), 0u);
-    EXPECT_FALSE(catalog.isLoaded());  // the built-in lists sufficed
-    EXPECT_EQ(validate(L"other-signer.dll"), 0u);
     EXPECT_EQ(catalog.version(), 7u);
+    EXPECT_EQ(validate(L"other-signer.dll"), 0u);
 }
 
-TEST_F(ValidatorTest, CatalogDeniedSerialOverridesTheBuiltInAcceptance)
+TEST_F(ValidatorTest, CatalogDeniedSerialCountsFromTheFirstCheck)
 {
     place(L"cat-v6-denied.js");
-    EXPECT_TRUE(catalog.load());
+    // A fresh process: no check has failed yet, the built-in lists would accept it.
     EXPECT_EQ(validate(L"denied-serial.dll"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_EQ(validate(L"signed-rfc3161.dll"), 0u);
+    EXPECT_EQ(validate(L"denied-serial.dll"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+TEST_F(ValidatorTest, CatalogLockedByAnotherProcessStaysInForce)
+{
+    place(L"cat-v6-denied.js");
+    ASSERT_TRUE(catalog.load());
+    const std::wstring events = trusttest::uniqueName(L"um-trust-lock");
+    const trusttest::NamedEvent locked(events + L"-locked"), release(events + L"-release");
+    const Orvik::win::UniqueKernelHandle holder =
+        trusttest::startHelper(L"lock \"" + catalogPath + L"\" " + events);
+    ASSERT_TRUE(holder);
+    ASSERT_TRUE(locked.wait(30000));
+    // It announces a new catalog it keeps everyone from reading.
+    GlobalAddAtomW(atomName.c_str());
+    EXPECT_EQ(validate(L"denied-serial.dll"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(catalog.version(), 6u);
+    EXPECT_EQ(validate(L"denied-serial.dll"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    release.set();
+    EXPECT_EQ(trusttest::exitCodeWithin(holder.get(), 30000), 0u);
 }
 
 TEST_F(ValidatorTest, CatalogInstalledElsewhereIsPickedUpThroughTheAtom)
@@ -200,13 +220,40 @@ TEST(ValidatorSettings, ProductKeyGivesCoreVersionAndService)
         EXPECT_EQ(settings.coreVersion, 1504u);
         EXPECT_FALSE(settings.control);
     }
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Corvane\\Ferrule", 0, KEY_READ | KEY_WOW64_32KEY, &key) ==
-        ERROR_SUCCESS) {
-        RegCloseKey(key);
+    Orvik::win::UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Corvane\\Ferrule", 0, KEY_READ | KEY_WOW64_32KEY,
+                      key.put()) == ERROR_SUCCESS)
         GTEST_SKIP() << "the product key exists in this prefix";
-    }
     const TrustValidator::Settings absent = TrustValidator::readSettings(builtInTrustLists());
     EXPECT_EQ(absent.coreVersion, 0u);
     EXPECT_FALSE(absent.control);
+}
+
+TEST(TestAnchors, TestAnchoredBuildSaysSo)
+{
+    const bool forTests = trustAnchorsAreForTests();
+    // In the module's version resource...
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(UM_MODULE_DLL, &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<BYTE> resource(size);
+    ASSERT_TRUE(GetFileVersionInfoW(UM_MODULE_DLL, 0, size, resource.data()));
+    void* text = nullptr;
+    UINT length = 0;
+    const bool marked = VerQueryValueW(resource.data(), L"\\StringFileInfo\\040904b0\\SpecialBuild", &text,
+                                       &length) &&
+                        length > 1;
+    EXPECT_EQ(marked, forTests);
+
+    // ...and once in the log when a validator is made.
+    testsupport::LogCapture log;
+    trusttest::TempFolder folder;
+    TrustCatalog catalog(folder.file(L"trusted.js"), trusttest::uniqueName(L"um-trust-anchors"),
+                         catalogSignerThumbprint());
+    const auto validator = TrustValidator::createFromRegistry(catalog, builtInTrustLists());
+    const auto warnings = log.matching(L"test PKI");
+    ASSERT_EQ(warnings.size(), forTests ? 1u : 0u);
+    if (forTests) {
+        EXPECT_EQ(warnings[0].level, static_cast<std::uint32_t>(LOG_LEVEL_WARNING));
+    }
 }

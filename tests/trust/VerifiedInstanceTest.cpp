@@ -21,6 +21,8 @@ namespace {
 const CLSID kSignedProbe = {0x3f6b2c1e, 0x9a4d, 0x4e7b, {0x8c, 0x21, 0x6d, 0x5e, 0x4f, 0x3a, 0x2b, 0x11}};
 const CLSID kUnsignedProbe = {0x3f6b2c1e, 0x9a4d, 0x4e7b, {0x8c, 0x21, 0x6d, 0x5e, 0x4f, 0x3a, 0x2b, 0x12}};
 const CLSID kFactory2OnlyProbe = {0x3f6b2c1e, 0x9a4d, 0x4e7b, {0x8c, 0x21, 0x6d, 0x5e, 0x4f, 0x3a, 0x2b, 0x13}};
+const CLSID kForeignCreateProbe = {0x3f6b2c1e, 0x9a4d, 0x4e7b, {0x8c, 0x21, 0x6d, 0x5e, 0x4f, 0x3a, 0x2b, 0x14}};
+const CLSID kSpoofProbe = {0x3f6b2c1e, 0x9a4d, 0x4e7b, {0x8c, 0x21, 0x6d, 0x5e, 0x4f, 0x3a, 0x2b, 0x15}};
 const CLSID kUnregistered = {0x3f6b2c1e, 0x9a4d, 0x4e7b, {0x8c, 0x21, 0x6d, 0x5e, 0x4f, 0x3a, 0x2b, 0xFF}};
 const IID kTrustProbe = {0x3f6b2c1e, 0x9a4d, 0x4e7b, {0x8c, 0x21, 0x6d, 0x5e, 0x4f, 0x3a, 0x2b, 0x10}};
 
@@ -36,6 +38,11 @@ long liveObjects(const wchar_t* server)
     using Count = long (*)();
     auto count = reinterpret_cast<Count>(reinterpret_cast<void (*)()>(GetProcAddress(module, "TrustProbeLiveObjects")));
     return count != nullptr ? count() : -1;
+}
+
+bool loaded(const wchar_t* server)
+{
+    return GetModuleHandleW(trusttest::sandboxFile(server).c_str()) != nullptr;
 }
 
 void expectWorkingProbe(const ComPtr<ITrustProbe>& probe)
@@ -60,15 +67,17 @@ TEST(VerifiedInstance, SignedServerCreatesAWorkingObject)
     EXPECT_EQ(liveObjects(L"TrustProbe.dll"), 0);
 }
 
-TEST(VerifiedInstance, UnsignedServerIsRefusedAndItsClassObjectReleased)
+TEST(VerifiedInstance, UnsignedServerIsRefusedBeforeAnyOfItsCodeRuns)
 {
     ComApartment com;
+    ASSERT_FALSE(loaded(L"TrustProbeUnsigned.dll"));
     ITrustProbe* probe = reinterpret_cast<ITrustProbe*>(1);
     EXPECT_EQ(Orvik::createVerifiedInstance(kUnsignedProbe, nullptr, CLSCTX_INPROC_SERVER, kTrustProbe,
                                             reinterpret_cast<void**>(&probe), true),
               E_ACCESSDENIED);
     EXPECT_EQ(probe, nullptr);
-    EXPECT_EQ(liveObjects(L"TrustProbeUnsigned.dll"), 0);
+    // Never loaded: neither its DllMain nor its DllGetClassObject ran.
+    EXPECT_FALSE(loaded(L"TrustProbeUnsigned.dll"));
 
     // Without the verify flag it is plain CoCreateInstance.
     ComPtr<ITrustProbe> created;
@@ -88,6 +97,57 @@ TEST(VerifiedInstance, SecondClassFactoryInterfaceIsTheFallback)
     expectWorkingProbe(probe);
     probe.reset();
     EXPECT_EQ(liveObjects(L"TrustProbe.dll"), 0);
+}
+
+TEST(VerifiedInstance, ClassObjectMustComeWhollyFromTheCheckedServer)
+{
+    ComApartment com;
+    // An unsigned server whose class object's first function lies in the
+    // signed server, and a signed server whose instance creation lies elsewhere.
+    for (const CLSID* clsid : {&kSpoofProbe, &kForeignCreateProbe}) {
+        void* object = reinterpret_cast<void*>(1);
+        EXPECT_EQ(Orvik::createVerifiedInstance(*clsid, nullptr, CLSCTX_INPROC_SERVER, kTrustProbe, &object, true),
+                  E_ACCESSDENIED);
+        EXPECT_EQ(object, nullptr);
+    }
+    EXPECT_FALSE(loaded(L"TrustProbeSpoof.dll"));
+    // Out-of-process servers cannot be checked before they run.
+    void* object = nullptr;
+    EXPECT_EQ(Orvik::createVerifiedInstance(kSignedProbe, nullptr, CLSCTX_LOCAL_SERVER, kTrustProbe, &object, true),
+              E_ACCESSDENIED);
+}
+
+TEST(VerifiedInstance, RegisteredServerPathAndThreadingModel)
+{
+    const trusttest::ScopedEnvironment folder(L"UM_TRUST_PROBE_DIR", L"C:\\Probe");
+    const struct {
+        DWORD type;
+        const wchar_t* value;
+        const wchar_t* path;  // empty: not used
+    } paths[] = {
+        {REG_SZ, L"C:\\Probe\\server.dll", L"C:\\Probe\\server.dll"},
+        {REG_SZ, L"\"C:\\Program Files\\server.dll\"", L"C:\\Program Files\\server.dll"},
+        {REG_EXPAND_SZ, L"%UM_TRUST_PROBE_DIR%\\server.dll", L"C:\\Probe\\server.dll"},
+        {REG_SZ, L"%UM_TRUST_PROBE_DIR%\\server.dll", L""},
+        {REG_SZ, L"server.dll", L""},
+        {REG_SZ, L"\\\\host\\share\\server.dll", L"\\\\host\\share\\server.dll"},
+        {REG_DWORD, L"C:\\Probe\\server.dll", L""},
+    };
+    for (const auto& c : paths)
+        EXPECT_EQ(Orvik::trust::inprocServerPath(c.type, c.value), c.path) << c.value;
+
+    const struct {
+        APTTYPE apartment;
+        const wchar_t* model;
+        bool direct;
+    } models[] = {
+        {APTTYPE_MTA, L"Both", true},     {APTTYPE_STA, L"both", true},      {APTTYPE_MTA, L"Free", true},
+        {APTTYPE_STA, L"Free", false},    {APTTYPE_STA, L"Apartment", true}, {APTTYPE_MTA, L"Apartment", false},
+        {APTTYPE_MAINSTA, L"", true},     {APTTYPE_STA, L"", false},         {APTTYPE_MTA, L"Neutral", false},
+    };
+    for (const auto& c : models)
+        EXPECT_EQ(Orvik::trust::apartmentTakesThreadingModel(c.apartment, c.model), c.direct)
+            << c.apartment << " " << c.model;
 }
 
 TEST(VerifiedInstance, FailuresBeforeValidation)

@@ -21,6 +21,51 @@ $sign leaf-unpinned rfc3161 unsigned.dll unpinned-root.dll
 cp signed-rfc3161.dll tampered.dll
 # One byte of code changed after signing (0x400 is the start of .text).
 printf '\314' | dd of=tampered.dll bs=1 seek=1040 conv=notrunc 2>/dev/null
+# A leaf that expires seconds after it signs: valid when the samples are
+# signed, expired when the tests run. Its time stamps come from the trusted
+# test TSA and from a self-signed one nobody trusts.
+cat > quick-ca.cnf <<'CNF'
+[ca]
+default_ca = quick
+[quick]
+database = quick-index.txt
+new_certs_dir = .
+serial = quick-serial.txt
+default_md = sha256
+policy = anything
+unique_subject = no
+[anything]
+organizationName = supplied
+commonName = supplied
+CNF
+openssl req -x509 -newkey rsa:2048 -nodes -keyout rogue-tsa.key -days 3650 \
+    -subj "/O=Rogue Time Services/CN=Rogue Time-Stamping Authority" \
+    -addext "basicConstraints=critical,CA:FALSE" -addext "keyUsage=critical,digitalSignature" \
+    -addext "extendedKeyUsage=critical,timeStamping" -out rogue-tsa.pem 2>/dev/null
+cp rogue-tsa.pem rogue-tsa-chain.pem
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out leaf-expiring.key 2>/dev/null
+openssl req -new -key leaf-expiring.key -subj "/O=Orvik Corporation/CN=Orvik Corporation" \
+    -out leaf-expiring.csr 2>/dev/null
+window=8
+for attempt in 1 2 3; do
+    : > quick-index.txt
+    echo 5A17E1F0E001 > quick-serial.txt
+    start=$(date -u +%s)
+    end=$((start + window))
+    openssl ca -batch -config quick-ca.cnf -cert "$pki/inter.pem" -keyfile "$pki/inter.key" \
+        -in leaf-expiring.csr -out leaf-expiring.pem -notext \
+        -startdate "$(date -u -d "@$start" +%y%m%d%H%M%SZ)" -enddate "$(date -u -d "@$end" +%y%m%d%H%M%SZ)" \
+        -extfile "$pki/ext.cnf" -extensions codesign 2>/dev/null
+    cat leaf-expiring.pem "$pki/inter.pem" > leaf-expiring-chain.pem
+    $sign "$PWD/leaf-expiring" rfc3161 unsigned.dll expired-trusted-ts.dll
+    UM_SIGN_TSA="$PWD/rogue-tsa" $sign "$PWD/leaf-expiring" rfc3161 unsigned.dll expired-rogue-ts.dll
+    [ "$(date -u +%s)" -lt "$end" ] && break
+    window=$((window * 2))
+done
+[ "$(date -u +%s)" -lt "$end" ] || { echo "make-samples.sh: signing outlasted the leaf" >&2; exit 1; }
+sleep $((end + 1 - $(date -u +%s)))
+rm -f quick-* leaf-expiring.csr ./*.pem.old 5A17E1F0E001.pem
+
 # Files the scripted validation service answers for by name.
 for verdict in bit0 bit3 novalid; do cp unsigned.dll "ilexval-$verdict-unsigned.dll"; done
 mkdir -p ilexval-other-signer
