@@ -2,6 +2,8 @@
 
 #include "Logging/Logger.h"
 #include "trust/SignedLibraryValidation.h"
+#include "trust/VerifiedFile.h"
+#include "win/UniqueHandle.h"
 
 namespace Orvik {
 namespace {
@@ -12,15 +14,17 @@ constexpr wchar_t kLogFile[] = L"wrappers\\DllAPI";
 
 DWORD DllAPI::loadValidated(const std::wstring& path, HMODULE* module)
 {
-    // The check and the load open the file separately, so the file could be
-    // replaced in between. When the trust layer can hand over the checked file
-    // held open against writing, renaming and deletion until the load is done,
-    // this is the one place that switches to it.
-    const DWORD validation = validateFile(path.c_str());
-    if (validation != ERROR_SUCCESS)
-        return validation;
-    *module = ::LoadLibraryExW(path.c_str(), nullptr, 0);
-    return *module != nullptr ? ERROR_SUCCESS : ::GetLastError();
+    // The file stays held against writing, renaming and deletion from the
+    // first byte the check reads until the load is done: what is loaded is
+    // what was checked.
+    const VerifiedFile file = VerifiedFile::open(path.c_str());
+    if (!file.trusted())
+        return file.status();
+    win::UniqueLibrary loaded = file.load(0);
+    if (!loaded)
+        return ::GetLastError();
+    *module = loaded.release();
+    return ERROR_SUCCESS;
 }
 
 bool DllAPI::loadLibrary(const std::wstring& path, HMODULE* module)
