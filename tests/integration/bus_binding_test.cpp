@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 using testsupport::buildFolder;
 using testsupport::ModuleLibrary;
@@ -98,6 +99,31 @@ TEST(BusBinding, AMissingOrUnsignedBrokerIsRefusedAndTheModuleStaysSafe)
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.expected, runProbeWith(c.broker)) << c.situation;
+}
+
+} // namespace
+
+namespace {
+
+// One library load serves any number of modules, each binding the broker itself.
+TEST(BusBinding, TwoModulesBindTheBrokerSideBySide)
+{
+    for (const bool firstGoesFirst : {true, false}) {
+        ModuleLibrary library;
+        const Orvik::ModuleEntryTable* t = library.entries();
+        ASSERT_NE(nullptr, t);
+        Orvik::ModuleHandle first = nullptr, second = nullptr;
+        ASSERT_EQ(0u, t->newModule(&first, L"UpdateModule"));
+        ASSERT_EQ(0u, t->newModule(&second, L"UpdateModule"));
+        for (Orvik::ModuleHandle handle : {first, second})
+            EXPECT_EQ(0u, t->initializeModule(handle, L"UpdateModule", L"", 0, nullptr, nullptr, nullptr,
+                                              &acceptUnload));
+        for (Orvik::ModuleHandle handle : firstGoesFirst ? std::vector<Orvik::ModuleHandle>{first, second}
+                                                         : std::vector<Orvik::ModuleHandle>{second, first}) {
+            EXPECT_EQ(0u, t->uninitializeModule(handle));
+            EXPECT_EQ(0u, t->destroyModule(handle));
+        }
+    }
 }
 
 } // namespace
