@@ -179,6 +179,10 @@ public:
         *out = nullptr;
         if (outer != nullptr)
             return CLASS_E_NOAGGREGATION;
+        // "null": a faulty server that reports success without an object.
+        std::wstring createResult;
+        if (environment(L"ZU_AGENT_CREATE_RESULT", createResult) && createResult == L"null")
+            return S_OK;
         const HRESULT scriptedResult = scripted(L"ZU_AGENT_CREATE_RESULT", S_OK);
         if (scriptedResult != S_OK)
             return scriptedResult;

@@ -36,18 +36,6 @@ void keepTimeStampPolicyProviderLoaded()
     (void)held;
 }
 
-bool readMessageParam(HCRYPTMSG message, DWORD param, DWORD index, std::vector<BYTE>* buffer)
-{
-    DWORD size = 0;
-    if (!::CryptMsgGetParam(message, param, index, nullptr, &size) || size == 0)
-        return false;
-    buffer->resize(size);
-    if (!::CryptMsgGetParam(message, param, index, buffer->data(), &size))
-        return false;
-    buffer->resize(size);
-    return true;
-}
-
 std::wstring friendlyName(PCCERT_CONTEXT certificate)
 {
     const DWORD length = ::CertGetNameStringW(certificate, CERT_NAME_FRIENDLY_DISPLAY_TYPE, 0, nullptr, nullptr, 0);

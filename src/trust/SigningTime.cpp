@@ -222,18 +222,6 @@ bool decodeSigner(const CRYPT_ATTR_BLOB& value, DecodedSigner* signer)
     return true;
 }
 
-bool readMessageParam(HCRYPTMSG message, DWORD param, DWORD index, std::vector<BYTE>* buffer)
-{
-    DWORD size = 0;
-    if (!::CryptMsgGetParam(message, param, index, nullptr, &size) || size == 0)
-        return false;
-    buffer->resize(size);
-    if (!::CryptMsgGetParam(message, param, index, buffer->data(), &size))
-        return false;
-    buffer->resize(size);
-    return true;
-}
-
 // Opens the time-stamp token of an RFC 3161 attribute value.
 win::UniqueCryptMsg openToken(const CRYPT_ATTR_BLOB& value)
 {
@@ -471,6 +459,18 @@ bool timeStampVerifies(const SigningTime& claimed, const BYTE* encodedSigner, st
     if (claimed.source == SigningTimeSource::CounterSignature)
         return counterSignatureVerifies(*claimed.stamp, signer.signature, signatureStore, claimed.time);
     return timeStampTokenVerifies(*claimed.stamp, signer.signature, claimed.time);
+}
+
+bool readMessageParam(HCRYPTMSG message, DWORD param, DWORD index, std::vector<BYTE>* buffer)
+{
+    DWORD size = 0;
+    if (!::CryptMsgGetParam(message, param, index, nullptr, &size) || size == 0)
+        return false;
+    buffer->resize(size);
+    if (!::CryptMsgGetParam(message, param, index, buffer->data(), &size))
+        return false;
+    buffer->resize(size);
+    return true;
 }
 
 } // namespace trust

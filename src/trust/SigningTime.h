@@ -34,6 +34,9 @@ struct SigningTime {
 // first time stamp's signer. Nothing here is verified.
 SigningTime readSigningTime(const CMSG_SIGNER_INFO& signer);
 
+// One parameter of a decoded message into `buffer`; false when it is absent or empty.
+bool readMessageParam(HCRYPTMSG message, DWORD param, DWORD index, std::vector<BYTE>* buffer);
+
 // True when the stamp `claimed` was read from can be believed: its signature
 // verifies over the signed attributes, those attributes carry the digest of
 // what was stamped, what was stamped is the file signer's own signature

@@ -184,6 +184,12 @@ TEST_F(AgentHandle, CreationFailureIsReportedAndRetriedNextTime)
         EXPECT_EQ(0x80000002u, handle.getUpdateSetting(value));
         EXPECT_TRUE(logged(L"Error: It was not possible to get the Update setting", 4));
     }
+    {
+        // Success without an object is a failure too, not a call through null.
+        ScopedEnvironment nullObject(L"ZU_AGENT_CREATE_RESULT", L"null");
+        EXPECT_EQ(0x80000002u, handle.startUpdate(L""));
+        EXPECT_TRUE(logged(L"Failed to create IID_IZuUpdateAgent instance - error 0x0", 4));
+    }
     EXPECT_EQ(0u, handle.startUpdate(L""));
 }
 
