@@ -2,6 +2,7 @@
 // measured side by side in one run. A disabled site must not format or allocate.
 
 #include "Logging/Logger.h"
+#include "CountingBackEnd.h"
 #include "Logging/LoggerTestSeam.h"
 
 #include <windows.h>
@@ -22,29 +23,6 @@ __attribute__((noinline)) void emptyFunction(int value)
     asm volatile("" : : "r"(value) : "memory");
 }
 
-// A back end that passes nothing below level 4 and counts what it is asked to write.
-class QuietBackEnd : public ETWLogging::CLoggingIf {
-public:
-    long writes = 0;
-    std::uint32_t Initialize(const wchar_t*, HMODULE, const wchar_t*, ETWLogging::CLoggingListenerIf*) override { return 0; }
-    std::uint32_t PrepareWrite() override { return 0; }
-    std::uint32_t Uninitialize() override { return 0; }
-    void SetEnabled(std::uint32_t) override {}
-    bool IsEnabled() override { return true; }
-    std::uint32_t LogFormat(std::uint32_t, const wchar_t*, const wchar_t*, std::int32_t, const wchar_t*, ...) override { return 0; }
-    std::uint32_t WriteFormatted(const wchar_t*, const wchar_t*, std::int32_t, std::uint32_t, const wchar_t*) override
-    {
-        ++writes;
-        return 0;
-    }
-    bool IsLevelEnabled(std::uint32_t level) override { return level >= 4; }
-    void SetMaxEntries(std::uint32_t) override {}
-    std::uint32_t GetMaxEntries() override { return 0; }
-    void SetMaxSize(std::uint32_t) override {}
-    std::uint32_t GetMaxSize() override { return 0; }
-    void SetSeverity(std::uint32_t) override {}
-    std::uint32_t GetSeverity() override { return 4; }
-};
 
 template <typename Body>
 double callsPerSecond(long iterations, Body body)
@@ -70,8 +48,9 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 int main()
 {
-    auto owned = std::make_unique<QuietBackEnd>();
-    QuietBackEnd* backEnd = owned.get();
+    // Nothing below level 4 passes: the measured site is disabled.
+    auto owned = std::make_unique<benchsupport::CountingBackEnd>(4);
+    benchsupport::CountingBackEnd* backEnd = owned.get();
     ETWLogging::testing::replaceBackEndForTesting(std::move(owned));
 
     const long iterations = 20000000;

@@ -3,6 +3,7 @@
 // alternating rounds of one run. The timer may cost no more than the two reads.
 
 #include "Logging/Logger.h"
+#include "CountingBackEnd.h"
 #include "Logging/LoggerTestSeam.h"
 #include "performance/PerfTimer.h"
 
@@ -21,29 +22,6 @@ constexpr int kIterations = 200000;
 
 volatile long long g_sink = 0; // keeps the work observable
 
-// The default severity: levels 3 and up are written, the timer's level 1 is not.
-class DefaultThresholdBackEnd : public ETWLogging::CLoggingIf {
-public:
-    long writes = 0;
-    std::uint32_t Initialize(const wchar_t*, HMODULE, const wchar_t*, ETWLogging::CLoggingListenerIf*) override { return 0; }
-    std::uint32_t PrepareWrite() override { return 0; }
-    std::uint32_t Uninitialize() override { return 0; }
-    void SetEnabled(std::uint32_t) override {}
-    bool IsEnabled() override { return true; }
-    std::uint32_t LogFormat(std::uint32_t, const wchar_t*, const wchar_t*, std::int32_t, const wchar_t*, ...) override { return 0; }
-    std::uint32_t WriteFormatted(const wchar_t*, const wchar_t*, std::int32_t, std::uint32_t, const wchar_t*) override
-    {
-        ++writes;
-        return 0;
-    }
-    bool IsLevelEnabled(std::uint32_t level) override { return level >= 3; }
-    void SetMaxEntries(std::uint32_t) override {}
-    std::uint32_t GetMaxEntries() override { return 0; }
-    void SetMaxSize(std::uint32_t) override {}
-    std::uint32_t GetMaxSize() override { return 0; }
-    void SetSeverity(std::uint32_t) override {}
-    std::uint32_t GetSeverity() override { return 3; }
-};
 
 __attribute__((noinline)) void twoCounterReads()
 {
@@ -81,8 +59,9 @@ double median(std::vector<double> values)
 
 int main()
 {
-    auto owned = std::make_unique<DefaultThresholdBackEnd>();
-    DefaultThresholdBackEnd* backEnd = owned.get();
+    // The default severity: levels 3 and up pass, the timer's level 1 does not.
+    auto owned = std::make_unique<benchsupport::CountingBackEnd>(3);
+    benchsupport::CountingBackEnd* backEnd = owned.get();
     ETWLogging::testing::replaceBackEndForTesting(std::move(owned));
 
     secondsFor(twoCounterReads);

@@ -7,6 +7,7 @@
 // objects so tests can see that a class object handed out was released again.
 
 #include "ComObject.h"
+#include "win/ComPtr.h"
 
 #include <windows.h>
 #include <ocidl.h>
@@ -54,6 +55,20 @@ public:
     }
 };
 
+// The instance creation both factories share.
+HRESULT createProbe(IUnknown* outer, REFIID riid, void** out)
+{
+    if (out == nullptr)
+        return E_POINTER;
+    *out = nullptr;
+    if (outer != nullptr)
+        return CLASS_E_NOAGGREGATION;
+    const Orvik::win::ComPtr<TrustProbe> probe(new (std::nothrow) TrustProbe());
+    if (!probe)
+        return E_OUTOFMEMORY;
+    return probe->QueryInterface(riid, out);
+}
+
 class ProbeFactory final : public IClassFactory2 {
 public:
     explicit ProbeFactory(bool factory2Only) : factory2Only_(factory2Only) { ++g_liveObjects; }
@@ -82,17 +97,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override
     {
-        if (out == nullptr)
-            return E_POINTER;
-        *out = nullptr;
-        if (outer != nullptr)
-            return CLASS_E_NOAGGREGATION;
-        TrustProbe* probe = new (std::nothrow) TrustProbe();
-        if (probe == nullptr)
-            return E_OUTOFMEMORY;
-        const HRESULT hr = probe->QueryInterface(riid, out);
-        probe->Release();
-        return hr;
+        return createProbe(outer, riid, out);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override
     {
@@ -153,17 +158,7 @@ HRESULT STDMETHODCALLTYPE handQueryInterface(HandMadeFactory* self, REFIID riid,
 }
 HRESULT STDMETHODCALLTYPE handCreateInstance(HandMadeFactory*, IUnknown* outer, REFIID riid, void** out)
 {
-    if (out == nullptr)
-        return E_POINTER;
-    *out = nullptr;
-    if (outer != nullptr)
-        return CLASS_E_NOAGGREGATION;
-    TrustProbe* probe = new (std::nothrow) TrustProbe();
-    if (probe == nullptr)
-        return E_OUTOFMEMORY;
-    const HRESULT hr = probe->QueryInterface(riid, out);
-    probe->Release();
-    return hr;
+    return createProbe(outer, riid, out);
 }
 
 using AnyFunction = void (*)();
