@@ -52,6 +52,11 @@ std::atomic<LoggerHolder*> g_holder{nullptr};
 std::atomic<bool> g_unloaded{false};
 // Creation attempts made so far; callers that waited out a failed one share its answer.
 std::atomic<unsigned> g_attempts{0};
+// One more than the tick count when the last build answered false (0: none): a builder that found no usable back end
+// is asked again only after kRebuildIntervalMs, so that a machine without one
+// does not pay a build (registry and file access) at every log site.
+std::atomic<ULONGLONG> g_lastRefusal{0};
+constexpr ULONGLONG kRebuildIntervalMs = 1000;
 // The thread running the builder: if the builder or a back end it starts logs,
 // that finds no logger yet instead of waiting for itself.
 std::atomic<DWORD> g_creatingThread{0};
@@ -105,6 +110,9 @@ LoggerHolder* publish(std::unique_ptr<LoggerHolder> holder) noexcept
 {
     if (g_creatingThread.load() == GetCurrentThreadId())
         return nullptr;
+    const ULONGLONG refused = g_lastRefusal.load(std::memory_order_relaxed);
+    if (refused != 0 && ::GetTickCount64() + 1 - refused < kRebuildIntervalMs)
+        return nullptr;
     const unsigned attemptsBefore = g_attempts.load();
     const Orvik::win::ExclusiveGuard lock(g_lock);
     if (LoggerHolder* holder = g_holder.load(std::memory_order_acquire))
@@ -121,8 +129,11 @@ LoggerHolder* publish(std::unique_ptr<LoggerHolder> holder) noexcept
         const LoggerIdentity initial;
         const LoggerIdentity& identity = g_identity != nullptr ? *g_identity : initial;
         CLogBuilderIf& builder = g_testBuilder != nullptr ? *g_testBuilder : CDefaultLogBuilder::instance();
-        if (std::unique_ptr<LoggerHolder> holder = buildHolder(builder, identity))
+        if (std::unique_ptr<LoggerHolder> holder = buildHolder(builder, identity)) {
+            g_lastRefusal.store(0);
             return publish(std::move(holder));
+        }
+        g_lastRefusal.store(::GetTickCount64() + 1); // never 0
     } catch (...) {
         // Counts as a failed attempt: the next call tries again.
     }
@@ -248,6 +259,7 @@ void resetLoggerForTesting(CLogBuilderIf* builder)
         const Orvik::win::ExclusiveGuard lock(g_lock);
         holder.reset(g_holder.exchange(nullptr));
         g_testBuilder = builder;
+        g_lastRefusal.store(0);
     }
 }
 

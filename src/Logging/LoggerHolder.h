@@ -1,8 +1,9 @@
 #pragma once
 // The one process-wide logger: owns the back end and the bridge handler
 // registration. Created on the first front-end call, destroyed at unload.
-// It is published only once its back end is in place; a creation that fails
-// is tried again by the next front-end call.
+// It is published only once its back end is in place. A creation that throws
+// is tried again by the next front-end call; one whose builder finds no back
+// end, by the first call a second later.
 
 #include "Logging/CLogger.h"
 #include "Logging/LoggingIf.h"
