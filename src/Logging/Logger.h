@@ -3,8 +3,11 @@
 // A log site asks IsLoggingEnabled first and formats nothing when it answers 0;
 // UM_LOG does both steps.
 
+#include "Logging/LoggingIf.h"
+
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 
 enum LogLevel : std::uint32_t {
@@ -23,8 +26,27 @@ enum LogLevel : std::uint32_t {
 void SetLoggerIdentity(const wchar_t* applicationName, const wchar_t* groupName,
                        HMODULE moduleInstance, const wchar_t* hostName, std::int32_t selector) noexcept;
 
-// Non-zero when a message of this level would be written.
-std::int32_t IsLoggingEnabled(std::uint32_t level) noexcept;
+namespace ETWLogging::internal {
+// The back end of the process's logger once it exists, for the level test of
+// every log site; null before, without one, and after unload.
+extern std::atomic<CLoggingIf*> g_levelTestBackEnd;
+// The level test when no back end is published: creates the logger on first use.
+std::int32_t isLoggingEnabledSlow(std::uint32_t level) noexcept;
+} // namespace ETWLogging::internal
+
+// Non-zero when a message of this level would be written. Inline, so that a
+// disabled log site costs one load and the back end's comparison.
+inline std::int32_t IsLoggingEnabled(std::uint32_t level) noexcept
+{
+    ETWLogging::CLoggingIf* backEnd = ETWLogging::internal::g_levelTestBackEnd.load(std::memory_order_acquire);
+    if (backEnd == nullptr)
+        return ETWLogging::internal::isLoggingEnabledSlow(level);
+    try {
+        return backEnd->IsLevelEnabled(level) ? 1 : 0;
+    } catch (...) {
+        return 0; // a back end that cannot answer gets nothing to write
+    }
+}
 
 // Writes one message. The format follows the Microsoft wide-printf rules:
 // %s and %ls take wide strings, %hs narrow ones.

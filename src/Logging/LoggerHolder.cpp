@@ -12,6 +12,10 @@
 #include <utility>
 
 namespace ETWLogging {
+namespace internal {
+std::atomic<CLoggingIf*> g_levelTestBackEnd{nullptr};
+} // namespace internal
+
 namespace {
 
 constexpr std::uint32_t kFunctionFailed = ERROR_FUNCTION_FAILED; // 1627
@@ -99,6 +103,7 @@ LoggerHolder* publish(std::unique_ptr<LoggerHolder> holder) noexcept
 {
     LoggerHolder* raw = holder.release();
     g_holder.store(raw, std::memory_order_release);
+    internal::g_levelTestBackEnd.store(raw->backEnd(), std::memory_order_release);
     Basalt::ILoggingHandler* bridge = &CBasaltLogHandler::instance();
     if (Basalt::CLogger::RegisterHandler(bridge) == 0)
         raw->setRegisteredHandler(bridge);
@@ -149,6 +154,7 @@ struct HolderReaper {
         {
             const Orvik::win::ExclusiveGuard lock(g_lock);
             g_unloaded.store(true);
+            internal::g_levelTestBackEnd.store(nullptr);
             holder.reset(g_holder.exchange(nullptr));
             identity.reset(std::exchange(g_identity, nullptr));
         }
@@ -187,6 +193,8 @@ std::unique_ptr<CLoggingIf> LoggerHolder::replaceBackEnd(std::unique_ptr<CLoggin
     std::unique_ptr<CLoggingIf> previous = std::move(backEnd_);
     backEnd_ = std::move(backEnd);
     backEndEx_ = dynamic_cast<CLoggingIf_ex*>(backEnd_.get());
+    if (g_holder.load(std::memory_order_acquire) == this)
+        internal::g_levelTestBackEnd.store(backEnd_.get(), std::memory_order_release);
     return previous;
 }
 
@@ -257,6 +265,7 @@ void resetLoggerForTesting(CLogBuilderIf* builder)
     std::unique_ptr<LoggerHolder> holder;
     {
         const Orvik::win::ExclusiveGuard lock(g_lock);
+        internal::g_levelTestBackEnd.store(nullptr);
         holder.reset(g_holder.exchange(nullptr));
         g_testBuilder = builder;
         g_lastRefusal.store(0);
@@ -287,7 +296,7 @@ void SetLoggerIdentity(const wchar_t* applicationName, const wchar_t* groupName,
     }
 }
 
-std::int32_t IsLoggingEnabled(std::uint32_t level) noexcept
+std::int32_t ETWLogging::internal::isLoggingEnabledSlow(std::uint32_t level) noexcept
 {
     ETWLogging::LoggerHolder* holder = ETWLogging::LoggerHolder::get();
     if (holder == nullptr)
