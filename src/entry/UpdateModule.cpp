@@ -2,7 +2,7 @@
 
 #include "Logging/Logger.h"
 #include "ioc/IOCContainer.h"
-#include "settings/SettingsManager.h"
+#include "settings/SettingsManagerClient.h"
 #include "update/UpdateModuleImp.h"
 #include "update/ZuUpdateAgentHandle.h"
 
@@ -12,11 +12,11 @@ namespace Orvik {
 namespace {
 constexpr wchar_t kLogFile[] = L"UpdateModule";
 
-// The settings client joins the module with the settings service; until then
-// the module has none.
+// The module's own client of the settings service, with a bus connection of
+// its own; null when the bus service cannot be bound (logged by getInstance).
 std::shared_ptr<SettingsManager> obtainSettingsClient()
 {
-    return nullptr;
+    return SettingsManagerClient::getInstance();
 }
 } // namespace
 

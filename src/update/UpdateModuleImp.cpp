@@ -63,6 +63,9 @@ UpdateModuleImp::UpdateModuleImp(std::shared_ptr<Basalt::IOCContainer> container
 
 UpdateModuleImp::~UpdateModuleImp()
 {
+    // A settings notification already running finishes first; later ones
+    // find the gate closed and do nothing.
+    settingsGate_.close();
     // The handlers use this object. A host that destroys the module without
     // uninitialising it first would otherwise leave the bus free to run one
     // on a half-destroyed module: drop the subscriptions here, which also
@@ -119,7 +122,10 @@ ModuleStatus UpdateModuleImp::start()
         return MODULE_STATUS_UNSUCCESSFUL;
     }
     const bool watching = settingsManager_->watchPropertySet(
-        [this](const std::wstring& propertyName) { onPropertyUpdateResults(propertyName); }, kUpdateResults);
+        [this, pass = settingsGate_.pass()](const std::wstring& propertyName) {
+            pass.run([&] { onPropertyUpdateResults(propertyName); });
+        },
+        kUpdateResults);
     if (!watching) {
         UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Error susbscribing for setting.");
         return MODULE_STATUS_UNSUCCESSFUL;

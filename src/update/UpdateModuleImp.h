@@ -3,6 +3,7 @@
 // follows the update results setting and asks to be unloaded when idle.
 
 #include "module/BaseModule.h"
+#include "win/CallbackGate.h"
 
 #include <atomic>
 #include <cstdint>
@@ -59,6 +60,9 @@ private:
     std::uint64_t latestTimestamp_ = 0;
     std::wstring latestProgress_;
     std::shared_ptr<SettingsManager> settingsManager_;
+    // The settings watch outlives this object (it lives as long as the
+    // settings client's bus): its callback reaches the module through here.
+    win::CallbackGate settingsGate_;
     std::atomic<bool> updateInProgress_{false};
 };
 

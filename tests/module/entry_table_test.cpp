@@ -5,6 +5,8 @@
 #include "entry/ModuleFunctions.h"
 #include "entry/UpdateModule.h"
 #include "settings/SettingsManager.h"
+
+#include <algorithm>
 #include "update/UpdateModuleImp.h"
 
 #include <gtest/gtest.h>
@@ -194,7 +196,11 @@ TEST(ModuleCreation, LogsItsOutcomeAtTheFixedLines)
     destroyModule(module);
     destroyModule(nullptr);
 
+    // Creation also binds the settings client's own bus, which logs on its own account.
     auto records = log.records();
+    records.erase(std::remove_if(records.begin(), records.end(),
+                                 [](const auto& record) { return record.file != L"UpdateModule"; }),
+                  records.end());
     ASSERT_EQ(4u, records.size());
     EXPECT_EQ(L"Invalid input", records[0].text);
     EXPECT_EQ(66, records[0].line);

@@ -5,6 +5,7 @@
 #include "json/JSONParser.h"
 #include "message/Message.h"
 #include "settings/SettingsManager.h"
+#include "SettingsManagerStub.h"
 #include "update/UpdateModuleImp.h"
 #include "update/ZuUpdateAgentHandle.h"
 
@@ -94,8 +95,11 @@ public:
     ModuleStatus subscribeFilterSameSession(const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
 };
 
-class FakeSettings : public SettingsManager {
+class FakeSettings : public testsupport::SettingsManagerStub {
 public:
+    using SettingsManagerStub::getProperty;
+    using SettingsManagerStub::watchPropertySet;
+
     bool watchAccepted = true;
     bool readSucceeds = true;
     std::wstring value;

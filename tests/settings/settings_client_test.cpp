@@ -1,0 +1,296 @@
+// The settings client against a scripted bus: request shapes, every way a
+// reply can fail its checks, the typed conversions and the notification handlers.
+#include "LogCapture.h"
+#include "json/JSONFormatter.h"
+#include "message/Message.h"
+#include "message/Reply.h"
+#include "settings/SettingsManagerClient.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+using namespace Orvik;
+using testsupport::LogCapture;
+
+namespace {
+
+const SettingsManager::TimeLimit kLimit{5000};
+
+class FixedReply : public Reply {
+public:
+    FixedReply(std::int32_t status, MessagePtr message) : status_(status), message_(std::move(message)) {}
+    std::int32_t getStatus() const override { return status_; }
+    MessagePtr getMessage() const override { return status_ == 0 ? message_ : nullptr; }
+    std::int32_t wait() override { return status_; }
+    std::int32_t waitFor(const std::chrono::milliseconds&) override { return status_; }
+
+private:
+    std::int32_t status_;
+    MessagePtr message_;
+};
+
+// Answers every request with the scripted request status, reply status and
+// reply payload; keeps what was sent and what was subscribed.
+class ScriptedBus : public MessageBus {
+public:
+    ModuleStatus requestStatus = 0;
+    std::int32_t replyStatus = 0;
+    std::wstring replyPayload;
+    std::vector<MessagePtr> sent;
+    std::map<std::wstring, MessageCallback> subscriptions; // by alias
+    std::vector<std::wstring> unsubscribed;
+
+    ModuleStatus request(const MessagePtr& message, ReplyPtr& reply, const TimeLimit&) override
+    {
+        sent.push_back(message);
+        if (requestStatus != 0)
+            return requestStatus;
+        reply = std::make_shared<FixedReply>(replyStatus, createMessage(L"Reply", L"Service", replyPayload));
+        return 0;
+    }
+    ModuleStatus subscribe(const std::wstring& name, const MessageCallback& callback) override
+    {
+        subscriptions[name] = callback;
+        return 0;
+    }
+    ModuleStatus subscribeFilter(const std::wstring& pattern, const std::wstring& alias,
+                                 const MessageCallback& callback) override
+    {
+        subscriptions[alias] = callback;
+        lastPattern = pattern;
+        return 0;
+    }
+    ModuleStatus unsubscribe(const std::wstring& alias) override
+    {
+        unsubscribed.push_back(alias);
+        return 0;
+    }
+    std::wstring lastPattern;
+
+    ModuleStatus publish(const MessagePtr&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+    ModuleStatus publishEx(const MessagePtr&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+    ModuleStatus requestAsync(const MessagePtr&, const ReplyCallback&, const TimeLimit&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+    ModuleStatus requestAsyncEx(const MessagePtr&, const ReplyCallback&, const TimeLimit&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+    ModuleStatus requestEx(const MessagePtr&, ReplyPtr&, const TimeLimit&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+    ModuleStatus subscribe(const std::wstring&, const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+    ModuleStatus subscribeSameSession(const std::wstring&, const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+    ModuleStatus subscribeSameSession(const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+    ModuleStatus subscribeFilter(const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+    ModuleStatus subscribeFilterSameSession(const std::wstring&, const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+    ModuleStatus subscribeFilterSameSession(const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
+
+    JSONFormatter lastPayload() const
+    {
+        JSONFormatter payload;
+        EXPECT_TRUE(!sent.empty() && payload.parse(sent.back()->getPayload()));
+        return payload;
+    }
+};
+
+class SettingsClient : public ::testing::Test {
+protected:
+    LogCapture log;
+    std::shared_ptr<ScriptedBus> bus = std::make_shared<ScriptedBus>();
+    SettingsManagerClient client{bus};
+};
+
+TEST_F(SettingsClient, RequestsCarryTheirNamesSenderAndValueTexts)
+{
+    bus->replyPayload = L"{\"name\":\"p\",\"status\":true}";
+    const struct {
+        std::function<bool()> call;
+        const wchar_t* value;
+        bool isVolatile;
+    } cases[] = {
+        {[&] { return client.setProperty(L"p", true, kLimit); }, L"1", false},
+        {[&] { return client.setProperty(L"p", 1.5, kLimit); }, L"1.5", false},
+        {[&] { return client.setProperty(L"p", 0.1, kLimit); }, L"0.1", false},
+        {[&] { return client.setVolatileProperty(L"p", 1.5, kLimit); }, L"1.500000", true},
+        {[&] { return client.setProperty(L"p", -42LL, kLimit); }, L"-42", false},
+        {[&] { return client.setVolatileProperty(L"p", 4294967295u, kLimit); }, L"4294967295", true},
+        {[&] { return client.setProperty(L"p", L"text", kLimit); }, L"text", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_TRUE(c.call()) << c.value;
+        EXPECT_EQ(L"SETTINGS_MANAGER_SET_PROPERTY", bus->sent.back()->getName());
+        EXPECT_EQ(L"SettingsManagerClient", bus->sent.back()->getSender());
+        const JSONFormatter payload = bus->lastPayload();
+        std::wstring value;
+        bool isVolatile = !c.isVolatile;
+        EXPECT_TRUE(payload.getString(L"value", value));
+        EXPECT_TRUE(payload.getBool(L"volatile", isVolatile));
+        EXPECT_EQ(c.value, value);
+        EXPECT_EQ(c.isVolatile, isVolatile);
+    }
+
+    bus->replyPayload = L"{\"responses\":[]}";
+    SettingsManager::PropertyValues values;
+    client.getPropertiesByPrefix(L"Core.", values, kLimit);
+    EXPECT_EQ(L"SettingsManager.GetProperties.Request", bus->sent.back()->getName());
+    std::vector<JSONFormatter> elements;
+    ASSERT_TRUE(bus->lastPayload().getObjectArray(L"properties", elements));
+    ASSERT_EQ(1u, elements.size());
+    bool isPrefix = false;
+    EXPECT_TRUE(elements[0].getBool(L"isPrefix", isPrefix));
+    EXPECT_TRUE(isPrefix);
+}
+
+// Every way a single-property reply can fail, each with its one log text.
+TEST_F(SettingsClient, SingleRepliesThatFailTheirChecksFailWithTheirMessage)
+{
+    const struct {
+        const char* situation;
+        ModuleStatus requestStatus;
+        std::int32_t replyStatus;
+        std::wstring payload;
+        bool isGet;
+        const wchar_t* logged;
+    } cases[] = {
+        {"request refused", MODULE_STATUS_NOT_FOUND, 0, L"", true,
+         L"Failed to make get property request. Error code: "},
+        {"timed out", 0, 2, L"", true, L"Property request timed out. Returning."},
+        {"data error", 0, 3, L"", false, L"Property request failed with DATA_ERROR. Returning."},
+        {"unknown wait status", 0, 7, L"", true, L"Property request failed on wait() with unknown error."},
+        {"not JSON", 0, 0, L"{oops", true, L"Failed to parse settings manager response message. Returning."},
+        {"no name", 0, 0, L"{\"status\":true,\"value\":\"v\"}", true,
+         L"Failed to read settings manager response property name."},
+        {"other name", 0, 0, L"{\"name\":\"P\",\"status\":true,\"value\":\"v\"}", true,
+         L"Response property name (P) does not match expected property name (p)."},
+        {"get without status", 0, 0, L"{\"name\":\"p\",\"value\":\"v\"}", true,
+         L"Failed to read settings manager response status."},
+        {"get without value", 0, 0, L"{\"name\":\"p\",\"status\":true}", true,
+         L"Failed to read settings manager response value."},
+        {"set refused", 0, 0, L"{\"name\":\"p\",\"status\":false}", false,
+         L"Settings Manager failed to set property value."},
+    };
+    for (const auto& c : cases) {
+        log.clear();
+        bus->requestStatus = c.requestStatus;
+        bus->replyStatus = c.replyStatus;
+        bus->replyPayload = c.payload;
+        std::wstring value = L"untouched";
+        const bool ok = c.isGet ? client.getProperty(L"p", value, kLimit) : client.setProperty(L"p", L"v", kLimit);
+        EXPECT_FALSE(ok) << c.situation;
+        EXPECT_EQ(L"untouched", value) << c.situation;
+        EXPECT_EQ(1u, log.matching(c.logged).size()) << c.situation;
+    }
+    // A false status on a get fails without a message.
+    log.clear();
+    bus->requestStatus = 0;
+    bus->replyStatus = 0;
+    bus->replyPayload = L"{\"name\":\"p\",\"status\":false}";
+    std::wstring value;
+    EXPECT_FALSE(client.getProperty(L"p", value, kLimit));
+    EXPECT_TRUE(log.records().empty());
+}
+
+TEST_F(SettingsClient, TypedGettersConvertLikeTheStandardConversions)
+{
+    const auto reply = [&](const std::wstring& text) {
+        bus->replyPayload = L"{\"name\":\"p\",\"status\":true,\"value\":\"" + text + L"\"}";
+        log.clear();
+    };
+    int number = 7;
+    reply(L"12abc");
+    EXPECT_TRUE(client.getProperty(L"p", number, kLimit));
+    EXPECT_EQ(12, number);
+    reply(L"abc");
+    EXPECT_FALSE(client.getProperty(L"p", number, kLimit));
+    EXPECT_EQ(12, number);
+    EXPECT_TRUE(log.contains(L"Conversion failed due to invalid arguments."));
+    reply(L"99999999999");
+    EXPECT_FALSE(client.getProperty(L"p", number, kLimit));
+    EXPECT_TRUE(log.contains(L"Conversion failed, out of range for destination type."));
+
+    unsigned int small = 0;
+    reply(L"4294967296");
+    EXPECT_FALSE(client.getProperty(L"p", small, kLimit));
+    EXPECT_TRUE(log.contains(L"out of range"));
+    reply(L" 4294967295");
+    EXPECT_TRUE(client.getProperty(L"p", small, kLimit));
+    EXPECT_EQ(4294967295u, small);
+
+    bool flag = false;
+    reply(L"2");
+    EXPECT_TRUE(client.getProperty(L"p", flag, kLimit));
+    EXPECT_TRUE(flag);
+    reply(L"true");
+    EXPECT_FALSE(client.getProperty(L"p", flag, kLimit));
+    EXPECT_TRUE(flag);
+    EXPECT_TRUE(log.contains(L"invalid arguments"));
+
+    long long big = 0;
+    reply(L"-9000000000");
+    EXPECT_TRUE(client.getProperty(L"p", big, kLimit));
+    EXPECT_EQ(-9000000000LL, big);
+}
+
+TEST_F(SettingsClient, ListRepliesFillOnlyWhatCameBackWell)
+{
+    bus->replyPayload = L"{\"responses\":[{\"name\":\"a\",\"status\":true,\"value\":\"1\"},"
+                        L"{\"name\":\"x\",\"status\":true,\"value\":\"2\"},{\"status\":true}]}";
+    SettingsManager::PropertyValues values;
+    const auto results = client.getProperties({L"a", L"b", L"b"}, values, kLimit);
+    EXPECT_EQ((SettingsManager::PropertyResults{{L"a", true}, {L"b", false}}), results);
+    EXPECT_EQ((SettingsManager::PropertyValues{{L"a", L"1"}}), values);
+    EXPECT_TRUE(log.contains(L"Received an unexpected setting property. Name: x."));
+    EXPECT_TRUE(log.contains(L"Failed to read settings property response name."));
+
+    bus->replyStatus = 2;
+    EXPECT_EQ((SettingsManager::PropertyResults{{L"a", false}}), client.removeProperties({L"a"}, kLimit));
+    EXPECT_TRUE(log.contains(L"Property list request timed out. Returning."));
+    EXPECT_TRUE(log.contains(L"Failed to parse remove properties response. Error code: "));
+
+    bus->replyStatus = 0;
+    bus->replyPayload = L"{\"responses\":[{\"name\":\"a.1\",\"status\":true},{\"name\":\"a.2\",\"status\":false}]}";
+    const auto removed = client.removePropertiesByPrefix(L"a.", kLimit);
+    EXPECT_EQ((SettingsManager::PropertyResults{{L"a.", false}, {L"a.1", true}}), removed);
+    EXPECT_TRUE(log.contains(L"Settings Manager failed to remove property. Property Name: a.2"));
+}
+
+TEST_F(SettingsClient, NotificationsThatCannotBeReadAreRefusedWithoutCallingBack)
+{
+    std::vector<std::wstring> seen;
+    ASSERT_TRUE(client.watchPropertySet([&](const std::wstring& name) { seen.push_back(name); }, L"p"));
+    ASSERT_TRUE(client.watchPrefixSet(
+        [&](const std::wstring& name, const std::wstring& value) { seen.push_back(name + L"=" + value.substr(0, 3)); },
+        L"Core.Update."));
+    const MessageCallback& exact = bus->subscriptions.at(L"SETTINGS_MANAGER_PROPERTY_SET");
+    const MessageCallback& prefixed = bus->subscriptions.at(bus->lastPattern);
+    const auto deliver = [](const MessageCallback& callback, const std::wstring& payload) {
+        return callback(createMessage(L"N", L"S", payload));
+    };
+
+    EXPECT_EQ(MODULE_STATUS_DATA_ERROR, deliver(exact, L"not json"));
+    EXPECT_EQ(MODULE_STATUS_DATA_ERROR, deliver(exact, L"{\"value\":\"v\"}"));
+    EXPECT_EQ(0u, deliver(exact, L"{\"name\":\"other\"}"));
+    EXPECT_EQ(0u, deliver(exact, L"{\"name\":\"p\"}"));
+    EXPECT_EQ(MODULE_STATUS_DATA_ERROR, deliver(prefixed, L"{\"name\":\"Core.Update.x\"}"));
+    const std::wstring huge(1 << 20, L'v');
+    EXPECT_EQ(0u, deliver(prefixed, L"{\"name\":\"Core.Update.x\",\"value\":\"" + huge + L"\"}"));
+    EXPECT_EQ((std::vector<std::wstring>{L"p", L"Core.Update.x=vvv"}), seen);
+    EXPECT_TRUE(log.contains(L"Failed to parse setting property data."));
+    EXPECT_TRUE(log.contains(L"Failed to read setting property name."));
+    EXPECT_TRUE(log.contains(L"Failed to read setting value."));
+}
+
+// A prefix is matched as written; its pattern characters are not syntax.
+TEST_F(SettingsClient, PrefixWatchesMatchThePrefixLiterally)
+{
+    ASSERT_TRUE(client.watchPrefixSet([](const std::wstring&, const std::wstring&) {}, L"Core.Update."));
+    EXPECT_EQ(L"^SettingsManager.Notify.Set.Core\\.Update\\..*", bus->lastPattern);
+    ASSERT_TRUE(client.watchPrefixDelete([](const std::wstring&) {}, L"a(b*"));
+    EXPECT_EQ(L"^SettingsManager.Notify.Delete.a\\(b\\*.*", bus->lastPattern);
+    EXPECT_TRUE(client.unwatchPrefixDelete(L"a(b*"));
+    EXPECT_EQ(bus->lastPattern, bus->unsubscribed.back());
+    // An empty prefix watches nothing and succeeds.
+    const std::size_t before = bus->subscriptions.size();
+    EXPECT_TRUE(client.watchPrefixSet([](const std::wstring&, const std::wstring&) {}, L""));
+    EXPECT_TRUE(client.unwatchPrefixSet(L""));
+    EXPECT_EQ(before, bus->subscriptions.size());
+}
+
+} // namespace
