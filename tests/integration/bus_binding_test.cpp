@@ -91,11 +91,11 @@ TEST(BusBinding, AMissingOrUnsignedBrokerIsRefusedAndTheModuleStaysSafe)
         const char* expected;
     } cases[] = {
         {"signed broker beside the host", buildFolder() + L"sandbox\\BusBroker.dll",
-         "initialize=00000000\nuninitialize=00000000\ndestroy=00000000\nexit=0\n"},
+         "initialize=00000000\nstart=00000000\nstop=00000000\nuninitialize=00000000\ndestroy=00000000\nexit=0\n"},
         {"no broker anywhere", L"",
-         "initialize=8000000f\nuninitialize=800000ff\ndestroy=00000000\nexit=0\n"},
+         "initialize=8000000f\nstart=80000002\nstop=00000000\nuninitialize=800000ff\ndestroy=00000000\nexit=0\n"},
         {"unsigned copy in its place", buildFolder() + L"sandbox\\BusBrokerUnsigned.dll",
-         "initialize=8000000f\nuninitialize=800000ff\ndestroy=00000000\nexit=0\n"},
+         "initialize=8000000f\nstart=80000002\nstop=00000000\nuninitialize=800000ff\ndestroy=00000000\nexit=0\n"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.expected, runProbeWith(c.broker)) << c.situation;

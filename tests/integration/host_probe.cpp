@@ -1,7 +1,7 @@
 // A host in a folder of its own: loads the module given on its command line,
 // initialises it through the first-version entry (so the module must find and
-// bind BusBroker.dll itself, beside this program), then uninitialises and
-// destroys it. Prints each status; exits 0 when every entry returned.
+// bind BusBroker.dll itself, beside this program), starts it (its settings
+// client binds the broker too), stops, uninitialises and destroys it. Prints each status; exits 0 when every entry returned.
 #include "entry/ModuleFunctions.h"
 #include "win/ProcAddress.h"
 #include "win/UniqueHandle.h"
@@ -31,6 +31,8 @@ int wmain(int argc, wchar_t** argv)
         return 4;
     std::printf("initialize=%08lx\n", static_cast<unsigned long>(t->initializeModule(
                                           handle, L"UpdateModule", L"", 0, nullptr, nullptr, nullptr, &acceptUnload)));
+    std::printf("start=%08lx\n", static_cast<unsigned long>(t->startModule(handle)));
+    std::printf("stop=%08lx\n", static_cast<unsigned long>(t->stopModule(handle)));
     std::printf("uninitialize=%08lx\n", static_cast<unsigned long>(t->uninitializeModule(handle)));
     std::printf("destroy=%08lx\n", static_cast<unsigned long>(t->destroyModule(handle)));
     return 0;

@@ -4,7 +4,10 @@
 #include "LogCapture.h"
 #include "SettingsService.h"
 #include "message/MessageBusClient.h"
+#include "entry/UpdateModule.h"
+#include "module/ModuleManagerShim.h"
 #include "settings/SettingsManagerClient.h"
+#include "update/UpdateModuleImp.h"
 
 #include <gtest/gtest.h>
 
@@ -187,6 +190,43 @@ TEST_F(SettingsOverBroker, AMisbehavingServiceGivesFailuresNeverACrash)
     std::wstring stored;
     ASSERT_TRUE(service->lookUp(L"p", stored));
     EXPECT_EQ(stored, value);
+}
+
+std::uint32_t acceptUnload(void*, const wchar_t*, std::uint32_t)
+{
+    return 0;
+}
+
+// The module as createModule makes it, started against the service: it reads
+// the results property and follows its changes.
+TEST_F(SettingsOverBroker, TheStartedModuleReadsAndFollowsTheUpdateResults)
+{
+    service->put(L"Core.Update.UpdateResults", L"{\"timestamp\":1000,\"status\":\"success\"}");
+    Module* created = nullptr;
+    ASSERT_EQ(0u, createModule(&created));
+    std::unique_ptr<Module> module(created);
+    auto* update = dynamic_cast<UpdateModuleImp*>(created);
+    ASSERT_NE(nullptr, update);
+    auto manager = std::make_shared<internal::ModuleManagerShim>(nullptr, &acceptUnload);
+    ASSERT_EQ(0u, update->baseInitialize(L"UpdateModule", L"", {}, manager, std::make_shared<MessageBusClient>()));
+    ASSERT_EQ(0u, update->initialize());
+    ASSERT_EQ(0u, update->start());
+    EXPECT_EQ(1000u, update->latestTimestamp());
+
+    service->change(L"Core.Update.UpdateResults", L"{\"timestamp\":2000}");
+    EXPECT_TRUE(waitUntil([&] { return update->latestTimestamp() == 2000u; }));
+    // Changes keep arriving while the module goes away.
+    std::atomic<bool> done{false};
+    std::thread changer([&] {
+        for (unsigned stamp = 3000; !done; ++stamp)
+            service->change(L"Core.Update.UpdateResults", L"{\"timestamp\":" + std::to_wstring(stamp) + L"}");
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(0u, update->stop());
+    EXPECT_EQ(0u, update->uninitialize());
+    module.reset();
+    done = true;
+    changer.join();
 }
 
 } // namespace

@@ -107,8 +107,11 @@ public:
     PropertyCallback watcher;
     std::chrono::milliseconds lastLimit{0};
 
+    std::atomic<int> reads{0};
+
     bool getProperty(const std::wstring&, std::wstring& out, const std::chrono::milliseconds& limit) override
     {
+        ++reads;
         lastLimit = limit;
         if (readSucceeds)
             out = value;
@@ -233,6 +236,35 @@ TEST_F(UpdateModule, StartReadsTheResultsPropertyOrFallsBackToNoAction)
     settings->value = L"[";
     EXPECT_EQ(0x80000002u, module->onPropertyUpdateResults(L"Core.Update.UpdateResults"));
     EXPECT_TRUE(logged(L"Error: parsing property 'Core.Update.UpdateResults' value.", 4));
+}
+
+// The settings watch outlives the module (it lasts as long as the settings
+// client): notifications arriving while the module stops, uninitialises and
+// goes away must never reach it once its destruction has begun.
+TEST_F(UpdateModule, SettingsNotificationsNeverReachAModuleBeingDestroyed)
+{
+    settings->value = L"{\"timestamp\":5}";
+    ASSERT_EQ(0u, module->start());
+    const SettingsManager::PropertyCallback watcher = settings->watcher;
+    ASSERT_TRUE(watcher);
+    std::atomic<bool> done{false};
+    std::thread notifier([&] {
+        while (!done)
+            watcher(L"Core.Update.UpdateResults");
+    });
+    const int before = settings->reads.load();
+    EXPECT_EQ(0u, module->stop());
+    module->uninitialize();
+    while (settings->reads.load() < before + 50)
+        std::this_thread::yield(); // still followed after uninitialisation
+    module.reset();
+    const int atDestruction = settings->reads.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    done = true;
+    notifier.join();
+    EXPECT_EQ(atDestruction, settings->reads.load());
+    watcher(L"Core.Update.UpdateResults");
+    EXPECT_EQ(atDestruction, settings->reads.load());
 }
 
 TEST_F(UpdateModule, RefreshStatePublishesTheAgentSetting)
