@@ -2,6 +2,9 @@
 // module through the entry table and says in plain words what happened.
 
 #include "SandboxBus.h"
+#include "SettingsService.h"
+#include "message/MessageBusClient.h"
+#include "message/MessageBusShimImpl.h"
 #include "message/MessageHeader.h"
 #include "entry/ModuleFunctions.h"
 #include "win/ProcAddress.h"
@@ -112,14 +115,16 @@ public:
         std::wprintf(L"  bus broker %hs loaded; CreateObject(2001000) gave its function table\n", bus_.version());
         hostSide_ = bus_.connect();
         moduleSide_ = bus_.connect();
-        if (!hostSide_ || !moduleSide_) {
+        settingsSide_ = bus_.connect();
+        if (!hostSide_ || !moduleSide_ || !settingsSide_) {
             std::wprintf(L"  the broker refused a connection\n");
             ok_ = false;
             return;
         }
         const std::uint32_t watchId = bus_.table()->subscribeFilter(
             hostSide_->handle(), &watcher_, &sandbox::BusWatcher::onMessage, L"Core\\.Update\\.(State|UpdateProgress)");
-        std::wprintf(L"  the host watches the module's answers on its own connection\n\n");
+        std::wprintf(L"  the host watches the module's answers on its own connection\n");
+        startSettingsService();
 
         Orvik::ModuleHandle handle = nullptr;
         report(L"NewModule(\"UpdateModule\")", entries_->newModule(&handle, L"UpdateModule"));
@@ -135,9 +140,20 @@ public:
             report(L"InitializeModuleV2(bus = sandbox broker)",
                    entries_->initializeModuleV2(handle, L"UpdateModule", L"", 0, nullptr, nullptr, &unloadRequests_,
                                                 &onModuleManagerRequest, moduleSide_->handle(), bus_.table()));
-        report(L"StartModule", entries_->startModule(handle));
-        std::wprintf(L"  (no settings service runs in this sandbox yet, so the module cannot follow\n"
-                     L"   \"Core.Update.UpdateResults\"; it serves requests all the same)\n");
+        report(L"StartModule (the module's settings client binds the broker and reads its property)",
+               entries_->startModule(handle));
+
+        step(L"A settings page asks for the latest update results");
+        request(L"Core.Update.RefreshUpdateProgress", L"");
+        awaitAnswer(L"Core.Update.UpdateProgress", LR"({"timestamp":1765100000000,"status":"no_action"})");
+
+        step(L"The update results change in the settings service while the module runs");
+        constexpr wchar_t kNewerResults[] = LR"({"timestamp":1765150000000,"status":"success"})";
+        std::wprintf(L"  settings service: Core.Update.UpdateResults = %ls\n", kNewerResults);
+        settings_->change(kUpdateResults, kNewerResults);
+        Sleep(400);
+        request(L"Core.Update.RefreshUpdateProgress", L"");
+        awaitAnswer(L"Core.Update.UpdateProgress", LR"({"timestamp":1765150000000,"status":"no_action"})");
 
         step(L"A settings page asks for the automatic-update state");
         request(L"Core.Update.RefreshState", L"");
@@ -188,9 +204,27 @@ public:
         report(L"UninitializeModule", entries_->uninitializeModule(handle));
         report(L"DestroyModule", entries_->destroyModule(handle));
         bus_.table()->unsubscribe(hostSide_->handle(), watchId);
+        settings_.reset();
     }
 
 private:
+    static constexpr wchar_t kUpdateResults[] = L"Core.Update.UpdateResults";
+
+    // The settings service on a connection of its own, keeping its properties
+    // in settings-store.json beside the host.
+    void startSettingsService()
+    {
+        settings_ = std::make_unique<sandbox::SettingsService>(
+            std::make_shared<Orvik::MessageBusClient>(
+                std::make_shared<Orvik::MessageBusShimImpl>(settingsSide_->handle(), bus_.table()), nullptr),
+            ownFolder() + L"settings-store.json");
+        constexpr wchar_t kResults[] = LR"({"timestamp":1765100000000,"status":"success"})";
+        settings_->put(kUpdateResults, kResults);
+        std::wprintf(L"  the settings service answers on a third connection; it holds\n"
+                     L"    Core.Update.UpdateResults = %ls\n\n",
+                     kResults);
+    }
+
     void step(const wchar_t* what) { std::wprintf(L"\n%ls:\n", what); }
 
     // Publishes a request from the host and lets the module handle it.
@@ -237,6 +271,8 @@ private:
     sandbox::BusWatcher watcher_; // outlives the connections that deliver to it
     std::unique_ptr<sandbox::BusConnection> hostSide_;
     std::unique_ptr<sandbox::BusConnection> moduleSide_;
+    std::unique_ptr<sandbox::BusConnection> settingsSide_;
+    std::unique_ptr<sandbox::SettingsService> settings_; // gone before its connection
     AgentCallLog agentCalls_;
     std::map<std::wstring, std::size_t> answers_;
 };

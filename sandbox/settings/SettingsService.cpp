@@ -328,6 +328,8 @@ void SettingsService::announce(const Change& change)
 
 void SettingsService::load()
 {
+    if (storeFile_.empty())
+        return;
     std::ifstream file(std::filesystem::path(storeFile_), std::ios::binary);
     if (!file)
         return;
@@ -346,6 +348,8 @@ void SettingsService::load()
 
 void SettingsService::save() const
 {
+    if (storeFile_.empty())
+        return;
     std::vector<JSONFormatter> elements;
     for (const auto& [name, property] : properties_) {
         if (property.isVolatile)

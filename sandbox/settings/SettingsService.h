@@ -47,7 +47,8 @@ public:
         Silent,      // never answers
     };
 
-    // Subscribes the six requests on `bus`; `storeFile` keeps the persistent properties.
+    // Subscribes the six requests on `bus`; `storeFile` keeps the persistent
+    // properties (empty: none are kept beyond this object).
     SettingsService(std::shared_ptr<Orvik::MessageBus> bus, std::wstring storeFile);
     // Unsubscribes; answers still running finish first.
     ~SettingsService();
