@@ -83,8 +83,9 @@ TEST(ModuleLibrary, ManyModulesFromOneLoadAreIndependent)
     EXPECT_NE(a, b);
     EXPECT_NE(a->module, b->module);
     EXPECT_EQ(0u, t->destroyModule(a));
-    // The other module still answers; without a settings service its start says so.
-    EXPECT_EQ(0x80000002u, t->startModule(b));
+    // The other module still answers: its settings client binds the broker
+    // beside the tests, and with no settings service start falls back to "no action".
+    EXPECT_EQ(0u, t->startModule(b));
     EXPECT_EQ(0u, t->destroyModule(b));
 }
 

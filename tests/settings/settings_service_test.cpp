@@ -216,16 +216,18 @@ TEST_F(SettingsOverBroker, TheStartedModuleReadsAndFollowsTheUpdateResults)
     service->change(L"Core.Update.UpdateResults", L"{\"timestamp\":2000}");
     EXPECT_TRUE(waitUntil([&] { return update->latestTimestamp() == 2000u; }));
     // Changes keep arriving while the module goes away.
-    std::atomic<bool> done{false};
+    // (Each notification costs the module a round trip to the service on the
+    // broker's four delivery threads: a steady trickle, not a flood.)
     std::thread changer([&] {
-        for (unsigned stamp = 3000; !done; ++stamp)
+        for (unsigned stamp = 3000; stamp < 3040; ++stamp) {
             service->change(L"Core.Update.UpdateResults", L"{\"timestamp\":" + std::to_wstring(stamp) + L"}");
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(0u, update->stop());
     EXPECT_EQ(0u, update->uninitialize());
     module.reset();
-    done = true;
     changer.join();
 }
 
