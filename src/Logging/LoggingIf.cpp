@@ -1,6 +1,5 @@
 #include "Logging/LoggingIf.h"
 
-#include "Logging/Immortal.h"
 #include "Logging/WideFormat.h"
 
 namespace ETWLogging {
@@ -31,27 +30,5 @@ UM_FIXED_LEVEL_OPERATION(LogCritical, 5)
 UM_FIXED_LEVEL_OPERATION(LogInformation, 3)
 
 #undef UM_FIXED_LEVEL_OPERATION
-
-CDefaultLogBuilder& CDefaultLogBuilder::instance()
-{
-    return Basalt::internal::immortal<CDefaultLogBuilder>();
-}
-
-// No back end is available yet: the logger runs without one and every level
-// test answers false.
-bool CDefaultLogBuilder::Build(const wchar_t*, HMODULE, const wchar_t*, std::int32_t, CLoggingIf** output,
-                               CLogConfigSourceIf*)
-{
-    if (output != nullptr)
-        *output = nullptr;
-    return false;
-}
-
-bool CDefaultLogBuilder::Build_ex(const wchar_t*, const wchar_t* groupName, HMODULE moduleInstance,
-                                  const wchar_t* hostName, std::int32_t selector, CLoggingIf** output,
-                                  CLogConfigSourceIf* config)
-{
-    return Build(groupName, moduleInstance, hostName, selector, output, config);
-}
 
 } // namespace ETWLogging

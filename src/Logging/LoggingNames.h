@@ -27,6 +27,8 @@ namespace ETWLogging::names {
 inline constexpr const wchar_t* kLoggingKey = L"SOFTWARE\\Corvane\\Logging";
 inline constexpr const wchar_t* kLoggingMechanismValue = L"Logging Mechanism";
 inline constexpr DWORD kMechanismFile = 1;
+// A back-end selector of 1 asks for the file back end whatever the registry says.
+inline constexpr std::int32_t kSelectFileBackEnd = 1;
 
 inline constexpr const wchar_t* kAppRootKey = L"SOFTWARE\\Corvane.logging";
 inline constexpr const wchar_t* kDefaultApplication = L"QMX";

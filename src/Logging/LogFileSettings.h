@@ -1,0 +1,41 @@
+#pragma once
+// The file back end's settings from its two log.ini files: the folder file of
+// the process's log folder, then the root file of the log root. Only values in
+// the scrambled form count; an invalid value is replaced by its default in the
+// file where it was found.
+
+#include <windows.h>
+
+#include <string>
+
+namespace ETWLogging {
+namespace internal {
+
+struct LogFileValues {
+    DWORD enable;
+    DWORD maxSize;
+    DWORD maxEntries;
+    DWORD severity;
+    DWORD options;
+};
+
+class LogFileSettings {
+public:
+    LogFileSettings(std::wstring folderIni, std::wstring rootIni);
+
+    // The five settings, read once at initialisation.
+    LogFileValues read() const;
+    // The rotation index of the folder file; 0 when it has none.
+    DWORD readLastLogIdx() const;
+    bool writeLastLogIdx(DWORD index) const;
+
+    const std::wstring& folderIni() const { return folderIni_; }
+    const std::wstring& rootIni() const { return rootIni_; }
+
+private:
+    std::wstring folderIni_;
+    std::wstring rootIni_;
+};
+
+} // namespace internal
+} // namespace ETWLogging
