@@ -17,3 +17,29 @@ trap '"$root/scripts/wine-prefix.sh" stop "$build"' EXIT
 . "$root/scripts/wine-env.sh" "$build"
 # Z: is the whole Unix file system under Wine.
 wine "$build/sandbox/SandboxHost.exe" "Z:$build/UpdateModule.dll"
+
+# Once more with the file back end, chosen the way an administrator would,
+# then the module's own log lines. The machine's logging is put back after.
+logconfig="$build/tools/ZuLogConfig.exe"
+logs="$WINEPREFIX/drive_c/ProgramData/Corvane/ZULOGS/UpdateModule/SandboxHost"
+restore_logging() {
+    wine "$logconfig" backend trace >/dev/null 2>&1 || true
+    wine "$logconfig" ini reset Severity >/dev/null 2>&1 || true
+}
+trap 'restore_logging; "$root/scripts/wine-prefix.sh" stop "$build"' EXIT
+echo
+echo "=== The same scenario with the file back end ==="
+echo "An administrator selects it and lets every level through:"
+wine "$logconfig" backend file
+wine "$logconfig" ini set Severity 1
+rm -rf "$logs"
+# The host's account of the scenario goes to a file; its last line says how it went.
+wine "$build/sandbox/SandboxHost.exe" "Z:$build/UpdateModule.dll" >"$build/demo-file-backend.txt" 2>&1
+tail -n 1 "$build/demo-file-backend.txt"
+echo
+echo "The module's log lines (ProgramData\\Corvane\\ZULOGS\\UpdateModule\\SandboxHost):"
+for file in "$logs"/*.log; do
+    [ -e "$file" ] || { echo "  (no log file was written)"; exit 1; }
+    echo "--- $(basename "$file")"
+    iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r'
+done
