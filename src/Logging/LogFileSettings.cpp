@@ -34,14 +34,15 @@ bool exists(const std::wstring& path)
 
 // The key's value from one file: true with the value when valid; an invalid
 // one is replaced by the default in that file and answers false.
-bool validValue(Basalt::CObfuscatedIniReader& ini, const KeyRule& rule, bool& found, DWORD& value)
+bool validValue(Basalt::CObfuscatedIniReader& ini, const KeyRule& rule, bool repair, bool& found, DWORD& value)
 {
     found = ini.ReadDWORD(names::kIniSection, rule.key, value);
     if (!found)
         return false;
     if (value >= rule.minimum && value <= rule.maximum)
         return true;
-    ini.WriteDWORD(names::kIniSection, rule.key, rule.defaultValue);
+    if (repair)
+        ini.WriteDWORD(names::kIniSection, rule.key, rule.defaultValue);
     return false;
 }
 
@@ -52,7 +53,7 @@ LogFileSettings::LogFileSettings(std::wstring folderIni, std::wstring rootIni)
 {
 }
 
-LogFileValues LogFileSettings::read() const
+LogFileValues LogFileSettings::read(bool repairInvalid) const
 {
     LogFileValues values{names::kDefaultEnable, names::kDefaultMaxSize, names::kDefaultMaxEntries,
                          names::kDefaultSeverity, names::kDefaultOptions};
@@ -69,11 +70,11 @@ LogFileValues LogFileSettings::read() const
     for (const KeyRule& rule : kRules) {
         DWORD value = 0;
         bool found = false;
-        if (folderExists && validValue(folder, rule, found, value)) {
+        if (folderExists && validValue(folder, rule, repairInvalid, found, value)) {
             values.*rule.field = value;
             continue;
         }
-        if (rootExists && validValue(root, rule, found, value)) {
+        if (rootExists && validValue(root, rule, repairInvalid, found, value)) {
             values.*rule.field = value;
             continue;
         }

@@ -23,8 +23,9 @@ class LogFileSettings {
 public:
     LogFileSettings(std::wstring folderIni, std::wstring rootIni);
 
-    // The five settings, read once at initialisation.
-    LogFileValues read() const;
+    // The five settings, read once at initialisation. `repairInvalid` false
+    // leaves invalid values in their files (for tools that only look).
+    LogFileValues read(bool repairInvalid = true) const;
     // The rotation index of the folder file; 0 when it has none.
     DWORD readLastLogIdx() const;
     bool writeLastLogIdx(DWORD index) const;

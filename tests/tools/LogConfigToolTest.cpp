@@ -13,6 +13,8 @@
 
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <fstream>
 #include <string>
 #include <vector>
@@ -140,6 +142,27 @@ TEST_F(LogConfigToolTest, OverridesArePlainDwordsOnTheProviderKeys)
     ASSERT_EQ(0, run({L"override", L"reset", L"Severity", L"--group", L"UpdateModule", L"--module",
                       L"UpdateModule"}));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, key.QueryDWORDValue(names::kSeverityValue, severity));
+}
+
+// show answers what a process would use, and only looks: an invalid value
+// stays in its file for the module to repair.
+TEST_F(LogConfigToolTest, ShowReportsTheValuesInEffectWithoutRepairingFiles)
+{
+    ASSERT_EQ(0, run({L"ini", L"set", L"MaxSize", L"500000"}));
+    const std::wstring folder = programData_ + names::kLogRootFolder + L"G\\P";
+    ASSERT_EQ(ERROR_SUCCESS, ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr));
+    Basalt::CObfuscatedIniReader ini(true);
+    ini.LoadFile(folder + L"\\log.ini");
+    ASSERT_TRUE(ini.WriteDWORD(names::kIniSection, names::kIniMaxSize, 100000));
+
+    ASSERT_EQ(0, run({L"show", L"--group", L"G", L"--process", L"P"}));
+    EXPECT_NE(std::wstring::npos, output_.find(L"in effect for G\\P: Enable=1 MaxSize=500000 MaxEntries=3")) << output_;
+    EXPECT_NE(std::wstring::npos, output_.find(L"Event-trace configuration of \"QMX\"")) << output_;
+    Basalt::CObfuscatedIniReader after(true);
+    DWORD value = 0;
+    ASSERT_TRUE(after.LoadFile(folder + L"\\log.ini"));
+    ASSERT_TRUE(after.ReadDWORD(names::kIniSection, names::kIniMaxSize, value));
+    EXPECT_EQ(100000u, value);
 }
 
 } // namespace

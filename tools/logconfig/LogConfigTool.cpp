@@ -1,6 +1,9 @@
 #include "LogConfigTool.h"
 
+#include "Logging/ETWAppProperties.h"
+#include "Logging/LogFileSettings.h"
 #include "Logging/LoggingNames.h"
+#include "Logging/ProgramData.h"
 #include "registry/CBaseIniReader.h"
 #include "registry/CObfuscatedIniReader.h"
 #include "registry/CRegKey.h"
@@ -147,11 +150,8 @@ std::wstring describeValue(DWORD type, const std::vector<BYTE>& data)
 LogConfigTool::LogConfigTool(Output out, std::wstring programData)
     : out_(std::move(out)), programData_(std::move(programData))
 {
-    if (programData_.empty()) {
-        win::UniqueCoTaskMem<wchar_t> folder;
-        if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_ProgramData, KF_FLAG_CREATE, nullptr, folder.put())))
-            programData_ = folder.get();
-    }
+    if (programData_.empty())
+        ETWLogging::internal::GetProgramDataFolder(programData_);
 }
 
 std::wstring LogConfigTool::logRoot() const
@@ -352,6 +352,29 @@ int LogConfigTool::decodeRegistryValue(const std::wstring& keyPath, const std::w
     return ERROR_INVALID_DATA;
 }
 
+void LogConfigTool::showTraceConfiguration(const std::wstring& application)
+{
+    ETWLogging::internal::ETWAppProperties properties;
+    properties.dataFolder = programData_;
+    if (!properties.Load(application.c_str())) {
+        say(L"Event-trace configuration of \"" + (application.empty() ? std::wstring(names::kDefaultApplication) : application) +
+            L"\": none (its registry key is incomplete, or only QMX has built-in defaults): the trace back end cannot start");
+        return;
+    }
+    const auto guidText = [](const GUID& guid) {
+        wchar_t text[40] = {};
+        ::StringFromGUID2(guid, text, 40);
+        return std::wstring(text);
+    };
+    say(L"Event-trace configuration of \"" + properties.applicationName + L"\":");
+    say(L"  provider " + guidText(properties.providerGuid) + L", overrides under HKLM\\" + properties.providerKeyPath);
+    say(L"  session \"" + properties.sessionName + L"\" " + guidText(properties.sessionIdGuid) + L", owner mutex " +
+        properties.ownerMutexName);
+    say(L"  log path " + properties.logPath + L", trace file " + properties.etlFilePath);
+    if (!properties.controllerPath.empty())
+        say(L"  controller " + properties.controllerPath);
+}
+
 int LogConfigTool::show(const IniTarget& folder, const OverrideTarget& overrides)
 {
     {
@@ -390,7 +413,19 @@ int LogConfigTool::show(const IniTarget& folder, const OverrideTarget& overrides
         say(line);
     }
 
+    showTraceConfiguration(overrides.application);
+
     say(L"File back end: log root " + logRoot());
+    if (!folder.process.empty()) {
+        const ETWLogging::internal::LogFileValues values =
+            ETWLogging::internal::LogFileSettings(iniPath(folder), iniPath(IniTarget{})).read(false);
+        wchar_t options[16];
+        std::swprintf(options, 16, L"0x%02lX", static_cast<unsigned long>(values.options));
+        say(L"  in effect for " + (folder.group.empty() ? std::wstring() : folder.group + L"\\") + folder.process +
+            L": Enable=" + std::to_wstring(values.enable) + L" MaxSize=" + std::to_wstring(values.maxSize) +
+            L" MaxEntries=" + std::to_wstring(values.maxEntries) + L" Severity=" + std::to_wstring(values.severity) +
+            L" Options=" + options);
+    }
     IniTarget root;
     for (const IniTarget& target : {root, folder}) {
         if (target.folderFile && target.process.empty())

@@ -51,6 +51,7 @@ public:
     int decodeIniFile(const std::wstring& path);
     int decodeRegistryValue(const std::wstring& keyPath, const std::wstring& valueName);
     int show(const IniTarget& folder, const OverrideTarget& overrides);
+    void showTraceConfiguration(const std::wstring& application);
 
     std::wstring logRoot() const;
     std::wstring iniPath(const IniTarget& target) const;
