@@ -5,12 +5,13 @@
 #include "message/Message.h"
 #include "message/MessageBusClient.h"
 #include "message/Reply.h"
+#include "settings/SettingsNotifications.h"
+#include "settings/SettingsValueText.h"
 #include "status/ModuleException.h"
 
 #include <cstdio>
 #include <exception>
 #include <new>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -48,45 +49,6 @@ using PropertyValues = SettingsManager::PropertyValues;
 using PropertyResults = SettingsManager::PropertyResults;
 using Names = SettingsManager::Names;
 
-// Text forms of the typed setters.
-std::wstring plainText(double value)
-{
-    std::wostringstream stream;
-    stream.precision(16);
-    stream << value;
-    return stream.str();
-}
-
-std::wstring volatileText(double value)
-{
-    return std::to_wstring(value); // "%f"
-}
-
-std::wstring boolText(bool value)
-{
-    return value ? L"1" : L"0";
-}
-
-// A prefix is matched as written: its characters must not act as pattern
-// syntax ("a.b" must not watch "aXb", and "a(b" must not be a broken pattern).
-std::wstring literalPattern(const std::wstring& text)
-{
-    static constexpr wchar_t kSpecial[] = L"\\^$.|?*+()[]{}";
-    std::wstring escaped;
-    escaped.reserve(text.size() * 2);
-    for (const wchar_t c : text) {
-        if (std::wstring_view(kSpecial).find(c) != std::wstring_view::npos)
-            escaped.push_back(L'\\');
-        escaped.push_back(c);
-    }
-    return escaped;
-}
-
-std::wstring prefixPattern(const wchar_t* notification, const std::wstring& prefix)
-{
-    return L"^" + std::wstring(notification) + literalPattern(prefix) + L".*";
-}
-
 PropertyResults allFalse(const Names& names)
 {
     PropertyResults results;
@@ -108,117 +70,6 @@ Result guarded(const wchar_t* function, Result failure, Operation&& operation) n
         UM_LOG(LOG_LEVEL_WARNING, kLogFile, function, __LINE__, L"Settings operation failed.");
     }
     return failure;
-}
-
-// Parses a notification and reads its "name"; logs under `function` and
-// answers MODULE_STATUS_DATA_ERROR when either fails.
-ModuleStatus readNotification(const MessagePtr& message, const wchar_t* function, JSONFormatter& payload,
-                              std::wstring& name)
-{
-    if (!message || !payload.parse(message->getPayload())) {
-        UM_LOG(LOG_LEVEL_WARNING, kLogFile, function, __LINE__, L"Failed to parse setting property data.");
-        return MODULE_STATUS_DATA_ERROR;
-    }
-    if (!payload.getString(kName, name)) {
-        UM_LOG(LOG_LEVEL_WARNING, kLogFile, function, __LINE__, L"Failed to read setting property name.");
-        return MODULE_STATUS_DATA_ERROR;
-    }
-    return MODULE_STATUS_SUCCESS;
-}
-
-// The notification handlers hold only the caller's callback and name test,
-// never the client: they may be delivered after the client is gone.
-ModuleStatus onPropertyNotify(const MessagePtr& message, const SettingsManager::PropertyCallback& callback,
-                              const std::wstring* expectedName)
-{
-    if (!callback)
-        return MODULE_STATUS_SUCCESS;
-    JSONFormatter payload;
-    std::wstring name;
-    if (const ModuleStatus status = readNotification(message, IMPL_FUNCTION(L"onPropertyNotify"), payload, name))
-        return status;
-    if (expectedName == nullptr || *expectedName == name)
-        callback(name);
-    return MODULE_STATUS_SUCCESS;
-}
-
-ModuleStatus onPropertyNotifySet(const MessagePtr& message, const SettingsManager::PropertyValueCallback& callback)
-{
-    constexpr const wchar_t* kFunction = IMPL_FUNCTION(L"onPropertyNotifySet");
-    if (!callback)
-        return MODULE_STATUS_SUCCESS;
-    JSONFormatter payload;
-    std::wstring name;
-    if (const ModuleStatus status = readNotification(message, kFunction, payload, name))
-        return status;
-    std::wstring value;
-    if (!payload.getString(kValue, value)) {
-        UM_LOG(LOG_LEVEL_WARNING, kLogFile, kFunction, __LINE__, L"Failed to read setting value.");
-        return MODULE_STATUS_DATA_ERROR;
-    }
-    callback(name, value);
-    return MODULE_STATUS_SUCCESS;
-}
-
-ModuleStatus onPropertyNotifyDelete(const MessagePtr& message, const SettingsManager::PropertyCallback& callback)
-{
-    if (!callback)
-        return MODULE_STATUS_SUCCESS;
-    JSONFormatter payload;
-    std::wstring name;
-    if (const ModuleStatus status = readNotification(message, IMPL_FUNCTION(L"onPropertyNotifyDelete"), payload, name))
-        return status;
-    callback(name);
-    return MODULE_STATUS_SUCCESS;
-}
-
-// Converts a property's text the way the standard base-10 conversions do.
-template <typename T>
-T convertText(const std::wstring& text);
-
-template <>
-double convertText<double>(const std::wstring& text)
-{
-    return std::stod(text);
-}
-
-template <>
-unsigned int convertText<unsigned int>(const std::wstring& text)
-{
-    const unsigned long long wide = std::stoull(text, nullptr, 10);
-    if (wide > 0xFFFFFFFFull)
-        throw std::out_of_range("unsigned 32-bit");
-    return static_cast<unsigned int>(wide);
-}
-
-template <>
-unsigned long convertText<unsigned long>(const std::wstring& text)
-{
-    return convertText<unsigned int>(text);
-}
-
-template <>
-unsigned long long convertText<unsigned long long>(const std::wstring& text)
-{
-    return std::stoull(text, nullptr, 10);
-}
-
-template <>
-long long convertText<long long>(const std::wstring& text)
-{
-    return std::stoll(text, nullptr, 10);
-}
-
-template <>
-int convertText<int>(const std::wstring& text)
-{
-    return std::stoi(text, nullptr, 10);
-}
-
-template <>
-bool convertText<bool>(const std::wstring& text)
-{
-    return std::stoi(text, nullptr, 10) != 0;
 }
 
 } // namespace
@@ -314,7 +165,7 @@ public:
         if (!getProperty(name, text, limit))
             return false;
         try {
-            value = convertText<T>(text);
+            value = internal::convertText<T>(text);
             return true;
         } catch (const std::invalid_argument&) {
             UM_LOG(LOG_LEVEL_WARNING, kLogFile, kFunction, __LINE__, L"Conversion failed due to invalid arguments.");
@@ -452,7 +303,7 @@ public:
         if (name != nullptr)
             expected = std::make_shared<const std::wstring>(*name);
         return bus_->subscribe(notification, [callback, expected](const MessagePtr& message) {
-            return onPropertyNotify(message, callback, expected.get());
+            return internal::onPropertyNotify(message, callback, expected.get());
         }) == MODULE_STATUS_SUCCESS;
     }
 
@@ -460,9 +311,9 @@ public:
     {
         if (prefix.empty())
             return true;
-        const std::wstring pattern = prefixPattern(kNotifySetPrefix, prefix);
+        const std::wstring pattern = internal::prefixPattern(kNotifySetPrefix, prefix);
         return bus_->subscribeFilter(pattern, pattern, [callback](const MessagePtr& message) {
-            return onPropertyNotifySet(message, callback);
+            return internal::onPropertyNotifySet(message, callback);
         }) == MODULE_STATUS_SUCCESS;
     }
 
@@ -470,9 +321,9 @@ public:
     {
         if (prefix.empty())
             return true;
-        const std::wstring pattern = prefixPattern(kNotifyDeletePrefix, prefix);
+        const std::wstring pattern = internal::prefixPattern(kNotifyDeletePrefix, prefix);
         return bus_->subscribeFilter(pattern, pattern, [callback](const MessagePtr& message) {
-            return onPropertyNotifyDelete(message, callback);
+            return internal::onPropertyNotifyDelete(message, callback);
         }) == MODULE_STATUS_SUCCESS;
     }
 
@@ -480,7 +331,7 @@ public:
     {
         if (prefix.empty())
             return true;
-        return bus_->unsubscribe(prefixPattern(notification, prefix)) == MODULE_STATUS_SUCCESS;
+        return bus_->unsubscribe(internal::prefixPattern(notification, prefix)) == MODULE_STATUS_SUCCESS;
     }
 
 private:
@@ -696,22 +547,22 @@ SettingsManagerClient::~SettingsManagerClient() = default;
                        [&] { return impl_->setProperty(name, Text, Volatile, timeLimit); });              \
     }
 
-SET_PROPERTY(setProperty, false, double, plainText(value))
+SET_PROPERTY(setProperty, false, double, internal::plainText(value))
 SET_PROPERTY(setProperty, false, unsigned int, std::to_wstring(value))
 SET_PROPERTY(setProperty, false, unsigned long long, std::to_wstring(value))
 SET_PROPERTY(setProperty, false, unsigned long, std::to_wstring(value))
 SET_PROPERTY(setProperty, false, long long, std::to_wstring(value))
 SET_PROPERTY(setProperty, false, int, std::to_wstring(value))
-SET_PROPERTY(setProperty, false, bool, boolText(value))
+SET_PROPERTY(setProperty, false, bool, internal::boolText(value))
 SET_PROPERTY(setProperty, false, const wchar_t*, std::wstring(value != nullptr ? value : L""))
 SET_PROPERTY(setProperty, false, const std::wstring&, value)
-SET_PROPERTY(setVolatileProperty, true, double, volatileText(value))
+SET_PROPERTY(setVolatileProperty, true, double, internal::volatileText(value))
 SET_PROPERTY(setVolatileProperty, true, unsigned int, std::to_wstring(value))
 SET_PROPERTY(setVolatileProperty, true, unsigned long long, std::to_wstring(value))
 SET_PROPERTY(setVolatileProperty, true, unsigned long, std::to_wstring(value))
 SET_PROPERTY(setVolatileProperty, true, long long, std::to_wstring(value))
 SET_PROPERTY(setVolatileProperty, true, int, std::to_wstring(value))
-SET_PROPERTY(setVolatileProperty, true, bool, boolText(value))
+SET_PROPERTY(setVolatileProperty, true, bool, internal::boolText(value))
 SET_PROPERTY(setVolatileProperty, true, const wchar_t*, std::wstring(value != nullptr ? value : L""))
 SET_PROPERTY(setVolatileProperty, true, const std::wstring&, value)
 
