@@ -338,8 +338,11 @@ std::uint32_t CETWLogging::LogV_ex(std::uint32_t level, const wchar_t* file, con
         return 0;
     wchar_t message[kMessageCapacity];
     Basalt::formatWideBounded(message, kMessageCapacity, format, args);
-    // Each writer builds its own record: writes take no lock.
-    thread_local std::vector<std::uint8_t> record;
+    // Each writer builds its own record: writes take no lock. (Not a
+    // thread_local buffer: the host unloads this library while the bus's
+    // threads live on, and they would run its destructor after the unload.)
+    std::vector<std::uint8_t> record;
+    record.reserve(512);
     try {
         BuildRecord(file, function, line, message, record);
     } catch (const std::bad_alloc&) {

@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include <shlobj.h>
 
@@ -215,6 +216,36 @@ TEST_F(FileBackEnd, UnusableFoldersFilesAndSettingsNeverCrash)
     EXPECT_EQ(0u, log.Uninitialize());
     EXPECT_EQ(20002u, log.Uninitialize());
     EXPECT_EQ(87u, log.Initialize(L"", nullptr, nullptr, nullptr));
+}
+
+// A writer that cannot have the writer mutex within its 7 s drops the line
+// rather than write in between another process's rotation.
+TEST_F(FileBackEnd, ALineThatCannotBeSerialisedIsDroppedAndCounted)
+{
+    CLogging log(data.path());
+    ASSERT_EQ(0u, log.Initialize(L"G", nullptr, nullptr, nullptr));
+    ASSERT_EQ(0u, log.WriteFormatted(nullptr, nullptr, 0, 4, L"before"));
+    HANDLE held = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread holder([&] {
+        const std::wstring name = std::wstring(L"test_logging_") + names::kWriterMutexSuffix;
+        Orvik::win::UniqueMutex mutex(::CreateMutexW(nullptr, FALSE, name.c_str()));
+        ::WaitForSingleObject(mutex.get(), INFINITE);
+        ::SetEvent(held);
+        ::WaitForSingleObject(release, INFINITE);
+        ::ReleaseMutex(mutex.get());
+    });
+    ::WaitForSingleObject(held, INFINITE);
+    EXPECT_EQ(static_cast<std::uint32_t>(ERROR_TIMEOUT), log.WriteFormatted(nullptr, nullptr, 0, 4, L"blocked"));
+    EXPECT_EQ(1ul, log.DroppedLines());
+    ::SetEvent(release);
+    holder.join();
+    ::CloseHandle(held);
+    ::CloseHandle(release);
+    EXPECT_EQ(0u, log.WriteFormatted(nullptr, nullptr, 0, 4, L"after"));
+    const std::wstring text = readLogText(log.LogFilePath(0));
+    EXPECT_EQ(std::wstring::npos, text.find(L"blocked"));
+    EXPECT_NE(std::wstring::npos, text.find(L"after"));
 }
 
 } // namespace
