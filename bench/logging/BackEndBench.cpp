@@ -7,6 +7,7 @@
 //    same record bytes alone.
 
 #include "BrokerBench.h"
+#include "NullTracePlatform.h"
 #include "Logging/CETWLogging.h"
 #include "Logging/CLogging.h"
 #include "win/UniqueHandle.h"
@@ -19,21 +20,6 @@ using benchsupport::compareSideBySide;
 using benchsupport::Comparison;
 
 namespace {
-
-class TakingTracePlatform : public ETWLogging::TracePlatform {
-public:
-    unsigned long events = 0;
-    ULONG RegisterTraceGuids(WMIDPREQUEST, void*, const GUID&, const GUID&, TRACEHANDLE* handle) override
-    {
-        *handle = 1;
-        return 0;
-    }
-    ULONG UnregisterTraceGuids(TRACEHANDLE) override { return 0; }
-    TRACEHANDLE GetTraceLoggerHandle(void*) override { return 1; }
-    UCHAR GetTraceEnableLevel(TRACEHANDLE) override { return 4; }
-    ULONG GetTraceEnableFlags(TRACEHANDLE) override { return 0; }
-    ULONG TraceEvent(TRACEHANDLE, EVENT_TRACE_HEADER*) override { return ++events, 0u; }
-};
 
 template <typename Body>
 double perSecond(long count, Body body)
@@ -110,7 +96,7 @@ int main()
                 1e6 / mutexRate, 1e6 / indexRate, 1e6 / openRate, 1e6 / fileResult.measured);
 
     // (c) event-trace back end
-    TakingTracePlatform platform;
+    benchsupport::NullTracePlatform platform;
     ETWLogging::CETWLogging trace(&platform);
     if (trace.Initialize_ex(nullptr, L"Bench", nullptr, nullptr, nullptr) != 0 || trace.PrepareWrite() != 0) {
         std::printf("the event-trace back end could not start\n");

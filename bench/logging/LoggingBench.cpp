@@ -5,10 +5,10 @@
 
 #include "Logging/Logger.h"
 #include "CountingBackEnd.h"
+#include "NullTracePlatform.h"
 #include "Logging/LoggerTestSeam.h"
 #include "Logging/CETWLogging.h"
 #include "Logging/CLogging.h"
-#include "Logging/TracePlatform.h"
 
 #include <windows.h>
 
@@ -54,21 +54,6 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
-
-// Trace calls that go nowhere: the benchmark measures the back end, not Wine's stubs.
-class SilentTracePlatform : public ETWLogging::TracePlatform {
-public:
-    ULONG RegisterTraceGuids(WMIDPREQUEST, void*, const GUID&, const GUID&, TRACEHANDLE* handle) override
-    {
-        *handle = 1;
-        return 0;
-    }
-    ULONG UnregisterTraceGuids(TRACEHANDLE) override { return 0; }
-    TRACEHANDLE GetTraceLoggerHandle(void*) override { return 1; }
-    UCHAR GetTraceEnableLevel(TRACEHANDLE) override { return 4; }
-    ULONG GetTraceEnableFlags(TRACEHANDLE) override { return 0; }
-    ULONG TraceEvent(TRACEHANDLE, EVENT_TRACE_HEADER*) override { return 0; }
-};
 
 struct Measurement {
     double emptyRate = 0;
@@ -145,7 +130,7 @@ int main()
     retired[0] = ETWLogging::testing::replaceBackEndForTesting(std::move(file));
     const Measurement fileBackEnd = measureDisabledSite();
 
-    static SilentTracePlatform platform;
+    static benchsupport::NullTracePlatform platform;
     auto trace = std::make_unique<ETWLogging::CETWLogging>(&platform);
     trace->Initialize_ex(nullptr, L"Bench", nullptr, nullptr, nullptr);
     trace->SetSeverity(4);

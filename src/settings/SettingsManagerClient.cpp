@@ -121,27 +121,11 @@ public:
         }
         for (const JSONFormatter& element : responses) {
             std::wstring name;
-            if (!element.getString(kName, name)) {
-                UM_LOG(LOG_LEVEL_WARNING, kLogFile, kFunction, __LINE__,
-                       L"Failed to read settings property response name.");
+            if (!responseName(element, kFunction, L"Failed to read settings property response name.", name) ||
+                !wasRequested(results, name, kFunction, L"Received unexpected setting property response. Name: %ls."))
                 continue;
-            }
-            const auto requested = results.find(name);
-            if (requested == results.end()) {
-                UM_LOG(LOG_LEVEL_WARNING, kLogFile, kFunction, __LINE__,
-                       L"Received unexpected setting property response. Name: %ls.", name.c_str());
-                continue;
-            }
-            bool status = false;
-            if (!element.getBool(kStatus, status)) {
-                UM_LOG(LOG_LEVEL_WARNING, kLogFile, kFunction, __LINE__,
-                       L"Failed to read settings manager response status. Property Name: %ls", name.c_str());
-            } else if (!status) {
-                UM_LOG(LOG_LEVEL_WARNING, kLogFile, kFunction, __LINE__,
-                       L"Settings Manager failed to set property value. Property Name: %ls", name.c_str());
-            } else {
-                requested->second = true;
-            }
+            if (elementStatus(element, kFunction, name, L"Settings Manager failed to set property value. Property Name: %ls"))
+                results[name] = true;
         }
         return results;
     }
@@ -187,23 +171,15 @@ public:
             return results;
         for (const JSONFormatter& element : responses) {
             std::wstring name;
-            if (!element.getString(kName, name)) {
-                UM_LOG(LOG_LEVEL_WARNING, kLogFile, kFunction, __LINE__,
-                       L"Failed to read settings property response name.");
+            if (!responseName(element, kFunction, L"Failed to read settings property response name.", name) ||
+                !wasRequested(results, name, kFunction, L"Received an unexpected setting property. Name: %ls."))
                 continue;
-            }
-            const auto requested = results.find(name);
-            if (requested == results.end()) {
-                UM_LOG(LOG_LEVEL_WARNING, kLogFile, kFunction, __LINE__,
-                       L"Received an unexpected setting property. Name: %ls.", name.c_str());
-                continue;
-            }
             bool status = false;
             if (element.getBool(kStatus, status) && !status)
                 continue;
             std::wstring value;
             if (getPropertyValue(element, value)) {
-                requested->second = true;
+                results[name] = true;
                 values[name] = std::move(value);
             }
         }
@@ -219,11 +195,8 @@ public:
             return false;
         for (const JSONFormatter& element : responses) {
             std::wstring name;
-            if (!element.getString(kName, name)) {
-                UM_LOG(LOG_LEVEL_WARNING, kLogFile, kFunction, __LINE__,
-                       L"Failed to read settings property response name. Skipping");
+            if (!responseName(element, kFunction, L"Failed to read settings property response name. Skipping", name))
                 continue;
-            }
             std::wstring value;
             if (getPropertyValue(element, value))
                 values[name] = std::move(value);
@@ -272,26 +245,11 @@ public:
         }
         for (const JSONFormatter& element : responses) {
             std::wstring name;
-            if (!element.getString(kName, name)) {
-                UM_LOG(LOG_LEVEL_WARNING, kLogFile, function, __LINE__,
-                       L"Failed to read settings property response name.");
+            if (!responseName(element, function, L"Failed to read settings property response name.", name) ||
+                (!byPrefix && !wasRequested(results, name, function, L"Received unexpected setting property. Name: %ls.")))
                 continue;
-            }
-            if (!byPrefix && results.find(name) == results.end()) {
-                UM_LOG(LOG_LEVEL_WARNING, kLogFile, function, __LINE__,
-                       L"Received unexpected setting property. Name: %ls.", name.c_str());
-                continue;
-            }
-            bool removed = false;
-            if (!element.getBool(kStatus, removed)) {
-                UM_LOG(LOG_LEVEL_WARNING, kLogFile, function, __LINE__,
-                       L"Failed to read settings manager response status. Property Name: %ls", name.c_str());
-            } else if (!removed) {
-                UM_LOG(LOG_LEVEL_WARNING, kLogFile, function, __LINE__,
-                       L"Settings Manager failed to remove property. Property Name: %ls", name.c_str());
-            } else {
+            if (elementStatus(element, function, name, L"Settings Manager failed to remove property. Property Name: %ls"))
                 results[name] = true;
-            }
         }
         return results;
     }
@@ -335,6 +293,42 @@ public:
     }
 
 private:
+    // The "name" of a response element; logs `missingText` when it has none.
+    static bool responseName(const JSONFormatter& element, const wchar_t* function, const wchar_t* missingText,
+                             std::wstring& name)
+    {
+        if (element.getString(kName, name))
+            return true;
+        UM_LOG(LOG_LEVEL_WARNING, kLogFile, function, __LINE__, L"%ls", missingText);
+        return false;
+    }
+
+    // Whether `name` was asked for; logs `unexpectedFormat` (with the name) when not.
+    static bool wasRequested(const PropertyResults& results, const std::wstring& name, const wchar_t* function,
+                             const wchar_t* unexpectedFormat)
+    {
+        if (results.find(name) != results.end())
+            return true;
+        UM_LOG(LOG_LEVEL_WARNING, kLogFile, function, __LINE__, unexpectedFormat, name.c_str());
+        return false;
+    }
+
+    // The "status" of a response element for a change; logs a missing one, and a
+    // false one with `refusedFormat` (with the name).
+    static bool elementStatus(const JSONFormatter& element, const wchar_t* function, const std::wstring& name,
+                              const wchar_t* refusedFormat)
+    {
+        bool status = false;
+        if (!element.getBool(kStatus, status)) {
+            UM_LOG(LOG_LEVEL_WARNING, kLogFile, function, __LINE__,
+                   L"Failed to read settings manager response status. Property Name: %ls", name.c_str());
+            return false;
+        }
+        if (!status)
+            UM_LOG(LOG_LEVEL_WARNING, kLogFile, function, __LINE__, refusedFormat, name.c_str());
+        return status;
+    }
+
     static std::vector<JSONFormatter> entries(const Names& names, bool byPrefix)
     {
         std::vector<JSONFormatter> elements;
