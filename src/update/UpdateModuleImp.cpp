@@ -112,15 +112,20 @@ ModuleStatus UpdateModuleImp::subscribeRequest(const wchar_t* name, MessageCallb
 ModuleStatus UpdateModuleImp::start()
 {
     constexpr const wchar_t* kFunction = MODULE_FUNCTION(L"start");
+    std::shared_ptr<SettingsManager> resolved;
     try {
-        settingsManager_ = container()->resolve<SettingsManager>();
+        resolved = container()->resolve<SettingsManager>();
     } catch (...) {
-        settingsManager_.reset();
     }
-    if (!settingsManager_) {
+    if (!resolved) {
         UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Error getting the settings Mgr");
         return MODULE_STATUS_UNSUCCESSFUL;
     }
+    // A host that starts the module again must not swap the pointer under a
+    // watch callback of the first start that is reading it; the container
+    // hands out the same client anyway.
+    if (!settingsManager_)
+        settingsManager_ = std::move(resolved);
     const bool watching = settingsManager_->watchPropertySet(
         [this, pass = settingsGate_.pass()](const std::wstring& propertyName) {
             pass.run([&] { onPropertyUpdateResults(propertyName); });
