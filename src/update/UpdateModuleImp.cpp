@@ -70,7 +70,9 @@ UpdateModuleImp::~UpdateModuleImp()
     // uninitialising it first would otherwise leave the bus free to run one
     // on a half-destroyed module: drop the subscriptions here, which also
     // waits for handlers already running on other threads.
-    if (const std::shared_ptr<MessageBus>& bus = messageBus()) {
+    // Only what uninitialisation left behind: the aliases are gone otherwise.
+    const std::shared_ptr<MessageBus>& bus = messageBus();
+    if (bus && requestsSubscribed_.exchange(false)) {
         for (const wchar_t* alias : kRequestAliases)
             bus->unsubscribe(alias);
     }
@@ -78,6 +80,7 @@ UpdateModuleImp::~UpdateModuleImp()
 
 ModuleStatus UpdateModuleImp::initialize()
 {
+    requestsSubscribed_.store(true);
     const std::pair<const wchar_t*, MessageCallback> requests[] = {
         {kRefreshState, [this](const MessagePtr& request) { return CallbackRefreshState(request); }},
         {kChangeState, [this](const MessagePtr& request) { return CallbackChangeState(request); }},
@@ -164,6 +167,8 @@ ModuleStatus UpdateModuleImp::uninitialize()
         UM_LOG(LOG_LEVEL_NORMAL, kLogFile, MODULE_FUNCTION(L"uninitialize"), __LINE__,
                L"Unsubscribed to '%s' successfully", alias);
     }
+    if (result == MODULE_STATUS_SUCCESS)
+        requestsSubscribed_.store(false);
     return result;
 }
 

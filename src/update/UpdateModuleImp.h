@@ -64,6 +64,8 @@ private:
     // settings client's bus): its callback reaches the module through here.
     win::CallbackGate settingsGate_;
     std::atomic<bool> updateInProgress_{false};
+    // The six requests may still be subscribed (initialised, not yet fully uninitialised).
+    std::atomic<bool> requestsSubscribed_{false};
 };
 
 } // namespace Orvik

@@ -199,6 +199,23 @@ TEST_F(UpdateModule, UninitializeTriesEveryAliasAndReportsAnyFailure)
     EXPECT_TRUE(logged(L"Unsubscribed to 'Core.Update.UpdateProgress' successfully", 1));
 }
 
+// Destruction drops only what uninitialisation left subscribed.
+TEST_F(UpdateModule, DestructionUnsubscribesOnlyWhatIsStillSubscribed)
+{
+    ASSERT_EQ(0u, module->initialize());
+    EXPECT_EQ(0u, module->uninitialize());
+    bus->unsubscribed.clear();
+    module.reset();
+    EXPECT_TRUE(bus->unsubscribed.empty());
+
+    module = std::make_unique<UpdateModuleImp>(container);
+    auto manager = std::make_shared<internal::ModuleManagerShim>(&unloads, &onUnload);
+    ASSERT_EQ(0u, module->baseInitialize(L"UpdateModule", L"", {}, manager, bus));
+    ASSERT_EQ(0u, module->initialize());
+    module.reset(); // never uninitialised
+    EXPECT_EQ(6u, bus->unsubscribed.size());
+}
+
 TEST_F(UpdateModule, StartNeedsTheSettingsClientAndItsWatch)
 {
     container->registerInstance<SettingsManager>(Basalt::defaultRegistrationName(), nullptr);
