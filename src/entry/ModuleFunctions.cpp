@@ -124,7 +124,13 @@ std::uint32_t UninitializeModule(ModuleHandle handle)
 {
     if (!handleIsUsable(handle, L"UninitializeModule", 155))
         return MODULE_STATUS_INVALID_PARAMETER;
-    return runInsideBarrier([&] { return handle->module->uninitialize(); });
+    return runInsideBarrier([&] {
+        const ModuleStatus status = handle->module->uninitialize();
+        // Whatever the module's own answer, the host may initialise it again.
+        if (auto* base = dynamic_cast<BaseModule*>(handle->module))
+            base->endInitialization();
+        return status;
+    });
 }
 
 std::uint32_t DirectMessage(ModuleHandle handle, const void* header, const wchar_t* name, const wchar_t* sender,

@@ -13,11 +13,13 @@ constexpr wchar_t kLogFile[] = L"BaseModule";
 template <typename Operation>
 ModuleStatus BaseModule::forward(const wchar_t* function, Operation&& operation) const
 {
-    if (!messageBus_) {
+    // The call runs on a copy: a new initialisation may replace the bus meanwhile.
+    const std::shared_ptr<MessageBus> bus = messageBus();
+    if (!bus) {
         UM_LOG_ERROR(kLogFile, function, __LINE__, L"No message bus: the module is not initialized.");
         return MODULE_STATUS_INVALID_STATE;
     }
-    return operation(*messageBus_);
+    return operation(*bus);
 }
 
 BaseModule::BaseModule(std::shared_ptr<Basalt::IOCContainer> container)
@@ -33,42 +35,96 @@ ModuleStatus BaseModule::baseInitialize(const std::wstring& moduleName, const st
                                         const std::shared_ptr<MessageBus>& messageBus)
 {
     constexpr wchar_t kFunction[] = L"Orvik::BaseModule::baseInitialize";
-    // Handlers of the first bus may be running and read these fields: a
-    // module is bound to one bus for its whole life.
-    if (messageBus_) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Module is already initialized.");
-        return MODULE_STATUS_INVALID_STATE;
-    }
-    if (&moduleName != &moduleName_)
-        moduleName_ = moduleName;
-    if (&secondText != &secondText_)
-        secondText_ = secondText;
-    if (&properties != &properties_)
-        properties_ = properties;
+    // The bus this replaces goes after the lock is let go: its release waits
+    // for its callbacks in flight, and those read the fields.
+    std::shared_ptr<MessageBus> previousBus;
+    ModuleStatus status = MODULE_STATUS_SUCCESS;
+    {
+        win::ExclusiveGuard guard(fieldsLock_);
+        // Handlers of the current bus may be running: a module takes another
+        // bus only after it was uninitialised.
+        if (initialized_) {
+            guard.unlock();
+            UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Module is already initialized.");
+            return MODULE_STATUS_INVALID_STATE;
+        }
+        if (&moduleName != &moduleName_)
+            moduleName_ = moduleName;
+        if (&secondText != &secondText_)
+            secondText_ = secondText;
+        if (&properties != &properties_)
+            properties_ = properties;
 
+        if (!moduleManager) {
+            status = MODULE_STATUS_INVALID_PARAMETER;
+        } else {
+            moduleManager_ = moduleManager;
+            if (messageBus) {
+                previousBus = std::move(messageBus_);
+                messageBus_ = messageBus;
+                initialized_ = true;
+            } else {
+                status = MODULE_STATUS_INVALID_PARAMETER;
+            }
+        }
+    }
     if (!moduleManager) {
         UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Invalid module manager object passed to base initialize.");
-        return MODULE_STATUS_INVALID_PARAMETER;
+        return status;
     }
-    moduleManager_ = moduleManager;
-
     if (!messageBus) {
         UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Invalid message bus object passed to base initialize.");
-        return MODULE_STATUS_INVALID_PARAMETER;
+        return status;
     }
-    messageBus_ = messageBus;
-    container_->registerInstance<MessageBus>(Basalt::defaultRegistrationName(), messageBus_);
+    container_->registerInstance<MessageBus>(Basalt::defaultRegistrationName(), messageBus);
     return MODULE_STATUS_SUCCESS;
+}
+
+void BaseModule::endInitialization()
+{
+    win::ExclusiveGuard guard(fieldsLock_);
+    initialized_ = false;
+}
+
+std::wstring BaseModule::moduleName() const
+{
+    win::SharedGuard guard(fieldsLock_);
+    return moduleName_;
+}
+
+std::wstring BaseModule::secondText() const
+{
+    win::SharedGuard guard(fieldsLock_);
+    return secondText_;
+}
+
+PropertyMap BaseModule::properties() const
+{
+    win::SharedGuard guard(fieldsLock_);
+    return properties_;
+}
+
+std::shared_ptr<internal::ModuleManagerShim> BaseModule::moduleManager() const
+{
+    win::SharedGuard guard(fieldsLock_);
+    return moduleManager_;
+}
+
+std::shared_ptr<MessageBus> BaseModule::messageBus() const
+{
+    win::SharedGuard guard(fieldsLock_);
+    return messageBus_;
 }
 
 ModuleStatus BaseModule::unload()
 {
     constexpr wchar_t kFunction[] = L"Orvik::BaseModule::unload";
-    if (!moduleManager_) {
+    const std::shared_ptr<internal::ModuleManagerShim> manager = moduleManager();
+    if (!manager) {
         UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Failed to unload module. No module manager.");
         return MODULE_STATUS_INVALID_STATE;
     }
-    const ModuleStatus result = moduleManager_->unloadModule(moduleName_.c_str());
+    const ModuleStatus result = manager->unloadModule(moduleName().c_str());
     if (result != MODULE_STATUS_SUCCESS)
         UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Failed to unload module. Error code: %lu.", result);
     return result;
@@ -157,6 +213,9 @@ ModuleStatus BaseModule::unsubscribe(const std::wstring& alias)
 
 DirectDispatch* BaseModule::directDispatcher() noexcept
 {
+    // The dispatcher belongs to the bus, which stays held until the module
+    // is initialised again or destroyed.
+    win::SharedGuard guard(fieldsLock_);
     return messageBus_ ? messageBus_->directDispatcher() : nullptr;
 }
 

@@ -6,6 +6,7 @@
 #include "message/MessageBus.h"
 #include "module/Module.h"
 #include "module/ModuleManagerShim.h"
+#include "win/SrwLock.h"
 
 #include <memory>
 #include <string>
@@ -29,6 +30,11 @@ public:
                                         const PropertyMap& properties,
                                         const std::shared_ptr<internal::ModuleManagerShim>& moduleManager,
                                         const std::shared_ptr<MessageBus>& messageBus);
+
+    // Ends the initialisation begun by baseInitialize: the module may be
+    // initialised again, with another bus. The bus stays held until then, so
+    // handlers still finishing on it keep working.
+    void endInitialization();
 
     // A message the host delivered directly goes to the local subscribers.
     ModuleStatus directMessage(const MessagePtr& message);
@@ -60,12 +66,14 @@ public:
     ModuleStatus unsubscribe(const std::wstring& alias) override;
     DirectDispatch* directDispatcher() noexcept override;
 
+    // Copies: a new initialisation may replace the fields while handlers of
+    // the previous bus still read them.
     const std::shared_ptr<Basalt::IOCContainer>& container() const { return container_; }
-    const std::wstring& moduleName() const { return moduleName_; }
-    const std::wstring& secondText() const { return secondText_; }
-    const PropertyMap& properties() const { return properties_; }
-    const std::shared_ptr<internal::ModuleManagerShim>& moduleManager() const { return moduleManager_; }
-    const std::shared_ptr<MessageBus>& messageBus() const { return messageBus_; }
+    std::wstring moduleName() const;
+    std::wstring secondText() const;
+    PropertyMap properties() const;
+    std::shared_ptr<internal::ModuleManagerShim> moduleManager() const;
+    std::shared_ptr<MessageBus> messageBus() const;
 
 private:
     template <typename Operation>
@@ -73,6 +81,9 @@ private:
 
     // Released in reverse order of declaration: the bus first, the container last.
     std::shared_ptr<Basalt::IOCContainer> container_;
+    // Guards the fields below: written by (re)initialisation, read by handlers.
+    mutable win::SrwLock fieldsLock_;
+    bool initialized_ = false;
     std::wstring moduleName_;
     std::wstring secondText_;
     PropertyMap properties_;

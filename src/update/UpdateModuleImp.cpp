@@ -71,7 +71,7 @@ UpdateModuleImp::~UpdateModuleImp()
     // on a half-destroyed module: drop the subscriptions here, which also
     // waits for handlers already running on other threads.
     // Only what uninitialisation left behind: the aliases are gone otherwise.
-    const std::shared_ptr<MessageBus>& bus = messageBus();
+    const std::shared_ptr<MessageBus> bus = messageBus();
     if (bus && requestsSubscribed_.exchange(false)) {
         for (const wchar_t* alias : kRequestAliases)
             bus->unsubscribe(alias);
@@ -383,7 +383,8 @@ ModuleStatus UpdateModuleImp::HandleUnload(ModuleStatus status)
 std::wstring UpdateModuleImp::senderName() const
 {
     // An empty sender would become the library's file name on the way out.
-    return moduleName().empty() ? internal::defaultSenderName() : moduleName();
+    std::wstring name = moduleName();
+    return name.empty() ? internal::defaultSenderName() : name;
 }
 
 ModuleStatus UpdateModuleImp::readTimestamp(const JSONParser& payload, std::uint64_t& timestamp,
