@@ -259,13 +259,11 @@ ModuleStatus MessageBusClient::subscribeFilter(const std::wstring& pattern, cons
                                                const MessageCallback& callback)
 {
     constexpr wchar_t kFunction[] = L"Orvik::MessageBusClient::subscribeFilter";
-    std::wregex compiled;
-    try {
-        compiled.assign(pattern, std::regex_constants::ECMAScript | std::regex_constants::nosubs |
-                                     std::regex_constants::optimize);
-    } catch (const std::regex_error& error) {
+    NamePattern compiled;
+    std::string error;
+    if (!compiled.assign(pattern, error)) {
         UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"subscribeFilter failed. Regex error with regex \"%ls\" [caught: %hs]",
-                     pattern.c_str(), error.what());
+                     pattern.c_str(), error.c_str());
         return MODULE_STATUS_INVALID_PARAMETER;
     }
 
@@ -349,7 +347,7 @@ ModuleStatus MessageBusClient::directDispatch(const MessagePtr& message)
             if (entry.name == name)
                 entry.callback->callback(message);
         for (const FilterEntry& entry : record.filters)
-            if (std::regex_match(name, entry.compiled))
+            if (entry.compiled.matches(name))
                 entry.callback->callback(message);
     }
     return MODULE_STATUS_SUCCESS;

@@ -4,6 +4,7 @@
 // filtering and the dispatch of messages the host hands in directly.
 
 #include "message/MessageBus.h"
+#include "message/NamePattern.h"
 #include "message/MessageBusCallbacks.h"
 #include "message/MessageBusShim.h"
 #include "wrappers/ProcessAPI.h"
@@ -12,7 +13,6 @@
 #include <future>
 #include <memory>
 #include <mutex>
-#include <regex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -74,7 +74,7 @@ private:
     struct FilterEntry {
         std::uint32_t id;
         std::wstring pattern;
-        std::wregex compiled;
+        NamePattern compiled;
         std::shared_ptr<MessageCallbackHolder> callback;
     };
     struct AliasRecord {

@@ -1,6 +1,6 @@
 #include "settings/SettingsValueText.h"
 
-#include <sstream>
+#include <cstdio>
 #include <stdexcept>
 
 namespace Orvik {
@@ -8,10 +8,11 @@ namespace internal {
 
 std::wstring plainText(double value)
 {
-    std::wostringstream stream;
-    stream.precision(16);
-    stream << value;
-    return stream.str();
+    // What a stream with precision 16 writes ("%.16g"), without the stream
+    // and locale machinery a stream would link in.
+    char text[40];
+    const int length = std::snprintf(text, sizeof(text), "%.16g", value);
+    return std::wstring(text, text + (length > 0 ? length : 0));
 }
 
 std::wstring volatileText(double value)

@@ -5,9 +5,7 @@
 #include <shlwapi.h>
 #include <sys/stat.h>
 
-#include <codecvt>
-#include <fstream>
-#include <locale>
+#include <vector>
 
 namespace Orvik {
 namespace {
@@ -35,10 +33,29 @@ bool isDotOrDotDot(const wchar_t* name)
     return (name[0] == L'.' && name[1] == L'\0') || (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
 }
 
-// UTF-8 on disk, UTF-16 in memory; a leading byte-order mark is skipped on reading.
-std::locale utf8Locale()
+// Text files are UTF-8 on disk and UTF-16 in memory; a leading byte-order
+// mark is skipped on reading, and bytes that are not UTF-8 refuse the file.
+bool utf8ToWide(const char* bytes, std::size_t size, std::wstring& text)
 {
-    return std::locale(std::locale::classic(), new std::codecvt_utf8_utf16<wchar_t, 0x10ffff, std::consume_header>);
+    if (size >= 3 && static_cast<unsigned char>(bytes[0]) == 0xEF && static_cast<unsigned char>(bytes[1]) == 0xBB &&
+        static_cast<unsigned char>(bytes[2]) == 0xBF) {
+        bytes += 3;
+        size -= 3;
+    }
+    if (size == 0) {
+        text.clear();
+        return true;
+    }
+    if (size > 0x7FFFFFFF)
+        return false;
+    const int length = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(size), nullptr, 0);
+    if (length <= 0)
+        return false;
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    if (::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(size), &wide[0], length) != length)
+        return false;
+    text = std::move(wide);
+    return true;
 }
 
 } // namespace
@@ -193,44 +210,49 @@ DWORD PathAPI::GetLastError()
 
 bool PathAPI::readTextFile(const std::wstring& path, std::wstring& text)
 {
-    WIN32_FILE_ATTRIBUTE_DATA attributes{};
-    if (path.empty() || !::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes) ||
-        (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    if (path.empty())
         return false;
-    const ULONGLONG bytes = (static_cast<ULONGLONG>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
+    win::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart > 0x7FFFFFFF)
+        return false;
     try {
-        std::wifstream in;
-        in.imbue(utf8Locale());
-        in.open(path.c_str(), std::ios::in | std::ios::binary);
-        if (!in.is_open())
+        std::vector<char> bytes(static_cast<std::size_t>(size.QuadPart));
+        DWORD read = 0;
+        if (!bytes.empty() &&
+            (!::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+             read != bytes.size()))
             return false;
-        // UTF-8 never takes fewer bytes than UTF-16 code units, so the byte
-        // count is enough room.
-        std::wstring content(static_cast<std::size_t>(bytes), L'\0');
-        in.read(&content[0], static_cast<std::streamsize>(content.size()));
-        if (in.bad() || (in.fail() && !in.eof()))
-            return false;
-        content.resize(static_cast<std::size_t>(in.gcount()));
-        text = std::move(content);
-        return true;
+        return utf8ToWide(bytes.data(), bytes.size(), text);
     } catch (...) {
-        return false; // too large to hold, or not UTF-8
+        return false; // too large to hold
     }
 }
 
 bool PathAPI::writeTextFile(const std::wstring& path, const std::wstring& text)
 {
-    if (path.empty())
+    if (path.empty() || text.size() > 0x7FFFFFFF)
         return false;
     try {
-        std::wofstream out;
-        out.imbue(utf8Locale());
-        out.open(path.c_str(), std::ios::out | std::ios::trunc | std::ios::binary);
-        if (!out.is_open())
+        std::string bytes;
+        if (!text.empty()) {
+            const int length = ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(),
+                                                     static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+            if (length <= 0)
+                return false;
+            bytes.resize(static_cast<std::size_t>(length));
+            ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                                  &bytes[0], length, nullptr, nullptr);
+        }
+        win::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file)
             return false;
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.close();
-        return !out.fail();
+        DWORD written = 0;
+        return bytes.empty() ||
+               (::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                written == bytes.size());
     } catch (...) {
         return false;
     }
