@@ -20,7 +20,9 @@ DWORD DllAPI::loadValidated(const std::wstring& path, HMODULE* module)
     const VerifiedFile file = VerifiedFile::open(path.c_str());
     if (!file.trusted())
         return file.status();
-    win::UniqueLibrary loaded = file.load(0);
+    // Only the file is verified, not what it imports: its imports come from
+    // its own folder and the system folder, never the current directory or PATH.
+    win::UniqueLibrary loaded = file.load(LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (!loaded)
         return ::GetLastError();
     *module = loaded.release();

@@ -71,6 +71,43 @@ TEST(DllAPI, RefusedFilesAreNeverMappedAndLeaveTheValidationCode)
     }
 }
 
+TEST(DllAPI, AVerifiedLibraryTakesItsImportsOnlyFromItsOwnFolderAndTheSystem)
+{
+    // A signed library that imports PlantedHelper.dll, alone in its folder; an
+    // unsigned PlantedHelper.dll waits in the current directory.
+    const TempFolder library, current;
+    const std::wstring importer = library.file(L"HelperImporter.dll");
+    ASSERT_TRUE(::CopyFileW(sandboxFile(L"HelperImporter.dll").c_str(), importer.c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileW(sandboxFile(L"planted\\PlantedHelper.dll").c_str(),
+                            current.file(L"PlantedHelper.dll").c_str(), FALSE));
+    ASSERT_EQ(0u, Orvik::validateFile(importer.c_str()));
+    wchar_t previous[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(::SetCurrentDirectoryW(current.path().c_str()));
+
+    testsupport::LogCapture log;
+    Orvik::DllAPI api;
+    HMODULE module = nullptr;
+    const bool loaded = api.loadLibrary(importer, &module);
+    const DWORD error = ::GetLastError();
+    const bool helperMapped = ::GetModuleHandleW(L"PlantedHelper.dll") != nullptr;
+    const Orvik::win::UniqueLibrary owner(module);
+    ::SetCurrentDirectoryW(previous);
+
+    EXPECT_FALSE(loaded);
+    EXPECT_FALSE(helperMapped);
+    EXPECT_EQ(nullptr, module);
+    EXPECT_NE(0u, error);
+    EXPECT_EQ(1u, log.matching(L"LoadLibrary Failed. GLE: " + std::to_wstring(error)).size());
+
+    // Beside it, its dependency is found.
+    ASSERT_TRUE(::CopyFileW(sandboxFile(L"planted\\PlantedHelper.dll").c_str(),
+                            library.file(L"PlantedHelper.dll").c_str(), FALSE));
+    HMODULE beside = nullptr;
+    EXPECT_TRUE(api.loadLibrary(importer, &beside));
+    const Orvik::win::UniqueLibrary besideOwner(beside);
+}
+
 TEST(DllLoader, LibraryAlreadyInTheProcessIsHandedOutWithoutValidation)
 {
     const std::wstring self = ownExecutable(); // unsigned: a fresh load would be refused
