@@ -6,6 +6,7 @@
 #include "registry/CRegKey.h"
 #include "status/ModuleException.h"
 #include "wrappers/DllLoader.h"
+#include "win/HeldFile.h"
 #include "wrappers/FileVersionInfo.h"
 
 #include <algorithm>
@@ -104,7 +105,10 @@ ModuleStatus SharedLibrary::loadLibrary()
     }
     UM_LOG(LOG_LEVEL_NORMAL, kLogFile, kFunction, __LINE__, L"Loading %ls from %ls.", name_.c_str(), found.c_str());
     const std::wstring path = found + L"\\" + name_;
-    if (isBlocked(found, name_)) {
+    // Held from the version check until the load is done: no listed version
+    // can be put in its place in between.
+    const win::HeldFile held(path);
+    if (isBlocked(held, name_)) {
         UM_LOG(LOG_LEVEL_INFORMATION, kLogFile, kFunction, __LINE__, L"Blocked library: %ls.", path.c_str());
         return MODULE_STATUS_NOT_SUPPORTED;
     }
@@ -120,14 +124,18 @@ bool SharedLibrary::isBlocked(const std::wstring& folder, const std::wstring& na
 {
     if (folder.empty() || name.empty())
         return false;
-    const std::wstring lowerFolder = lowerCase(folder);
+    return isBlocked(win::HeldFile(lowerCase(folder) + L"\\" + lowerCase(name)), name);
+}
+
+bool SharedLibrary::isBlocked(const win::HeldFile& file, const std::wstring& name) const
+{
     const std::wstring lowerName = lowerCase(name);
-    if (isFrameworkLibrary(lowerName))
+    if (name.empty() || isFrameworkLibrary(lowerName))
         return false;
 
     std::shared_ptr<Basalt::FileVersionInfo> versionInfo =
         versionInfo_ ? versionInfo_ : std::make_shared<Basalt::FileVersionInfo>();
-    if (!versionInfo->load(lowerFolder + L"\\" + lowerName))
+    if (!versionInfo->load(file))
         return false;
     const std::wstring version = versionInfo->value(L"FileVersion");
 

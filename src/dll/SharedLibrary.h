@@ -5,6 +5,7 @@
 // library or throws ModuleException; destruction frees the library.
 
 #include "status/ModuleStatus.h"
+#include "win/HeldFile.h"
 
 #include <windows.h>
 
@@ -65,6 +66,8 @@ public:
     bool isBlocked(const std::wstring& folder, const std::wstring& name) const;
 
 private:
+    // The same for a held file named `name`, its version read through the handle.
+    bool isBlocked(const win::HeldFile& file, const std::wstring& name) const;
     ModuleStatus loadLibrary();
     ModuleStatus importFunctions();
     ModuleStatus unloadLibrary() noexcept;

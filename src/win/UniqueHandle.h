@@ -83,6 +83,7 @@ inline void closeRegKey(HKEY key) noexcept { ::RegCloseKey(key); }
 inline void freeLibrary(HMODULE module) noexcept { ::FreeLibrary(module); }
 inline void closeKernelHandle(HANDLE handle) noexcept { ::CloseHandle(handle); }
 inline void closeCryptMsg(HCRYPTMSG message) noexcept { ::CryptMsgClose(message); }
+inline void unmapView(const void* view) noexcept { ::UnmapViewOfFile(view); }
 inline void freeCertContext(PCCERT_CONTEXT context) noexcept { ::CertFreeCertificateContext(context); }
 inline void freeChainContext(PCCERT_CHAIN_CONTEXT chain) noexcept { ::CertFreeCertificateChain(chain); }
 inline void releaseCryptProvider(HCRYPTPROV provider) noexcept { ::CryptReleaseContext(provider, 0); }
@@ -98,6 +99,8 @@ using UniqueKernelHandle = UniqueHandle<NullHandleTraits<HANDLE, closeKernelHand
 using UniqueEvent = UniqueKernelHandle;
 using UniqueMutex = UniqueKernelHandle;
 using UniqueRegKey = UniqueHandle<NullHandleTraits<HKEY, closeRegKey>>;
+// A view of a file mapping (MapViewOfFile).
+using UniqueMappedView = UniqueHandle<NullHandleTraits<const void*, unmapView>>;
 using UniqueLibrary = UniqueHandle<NullHandleTraits<HMODULE, freeLibrary>>;
 using UniqueCertStore = UniqueHandle<NullHandleTraits<HCERTSTORE, closeCertStore>>;
 using UniqueCertContext = UniqueHandle<NullHandleTraits<PCCERT_CONTEXT, freeCertContext>>;

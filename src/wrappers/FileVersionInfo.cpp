@@ -1,5 +1,6 @@
 #include "wrappers/FileVersionInfo.h"
 
+#include <cstddef>
 #include <cwchar>
 #include <utility>
 
@@ -13,7 +14,95 @@ struct Translation {
     WORD codePage;
 };
 
+// The version resource of a PE file in memory (`image`, `size` bytes of the
+// file as stored): the first language of the first name of type RT_VERSION.
+bool findVersionResource(const BYTE* image, std::size_t size, std::vector<BYTE>& out)
+{
+    auto fits = [&](std::size_t offset, std::size_t bytes) { return offset <= size && bytes <= size - offset; };
+    if (!fits(0, sizeof(IMAGE_DOS_HEADER)))
+        return false;
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
+    const std::size_t ntOffset = static_cast<std::size_t>(dos->e_lfanew);
+    if (dos->e_magic != IMAGE_DOS_SIGNATURE || !fits(ntOffset, sizeof(IMAGE_NT_HEADERS64)))
+        return false;
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(image + ntOffset);
+    if (nt->Signature != IMAGE_NT_SIGNATURE || nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC ||
+        nt->OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_RESOURCE)
+        return false;
+    const IMAGE_DATA_DIRECTORY directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE];
+    const std::size_t sectionsOffset =
+        ntOffset + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) + nt->FileHeader.SizeOfOptionalHeader;
+    const WORD sectionCount = nt->FileHeader.NumberOfSections;
+    if (directory.VirtualAddress == 0 || !fits(sectionsOffset, sectionCount * sizeof(IMAGE_SECTION_HEADER)))
+        return false;
+    const auto* sections = reinterpret_cast<const IMAGE_SECTION_HEADER*>(image + sectionsOffset);
+    // Where in the file an address of the loaded image lies.
+    auto fileOffset = [&](DWORD rva, std::size_t bytes, std::size_t& offset) {
+        for (WORD i = 0; i < sectionCount; ++i) {
+            const IMAGE_SECTION_HEADER& section = sections[i];
+            if (rva >= section.VirtualAddress && rva - section.VirtualAddress < section.SizeOfRawData) {
+                offset = section.PointerToRawData + (rva - section.VirtualAddress);
+                return fits(offset, bytes) && rva - section.VirtualAddress + bytes <= section.SizeOfRawData;
+            }
+        }
+        return false;
+    };
+    std::size_t root = 0;
+    if (!fileOffset(directory.VirtualAddress, sizeof(IMAGE_RESOURCE_DIRECTORY), root))
+        return false;
+    // One level of the resource tree: the entry with `id`, or the first one
+    // when `id` is 0; its offset from the root.
+    auto enter = [&](std::size_t level, WORD id, DWORD& next) {
+        if (!fits(root + level, sizeof(IMAGE_RESOURCE_DIRECTORY)))
+            return false;
+        const auto* table = reinterpret_cast<const IMAGE_RESOURCE_DIRECTORY*>(image + root + level);
+        const std::size_t count = static_cast<std::size_t>(table->NumberOfNamedEntries) + table->NumberOfIdEntries;
+        const std::size_t entries = root + level + sizeof(IMAGE_RESOURCE_DIRECTORY);
+        if (!fits(entries, count * sizeof(IMAGE_RESOURCE_DIRECTORY_ENTRY)))
+            return false;
+        const auto* entry = reinterpret_cast<const IMAGE_RESOURCE_DIRECTORY_ENTRY*>(image + entries);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (id == 0 || (!entry[i].NameIsString && entry[i].Id == id)) {
+                next = entry[i].OffsetToData;
+                return true;
+            }
+        }
+        return false;
+    };
+    DWORD names = 0, languages = 0, leaf = 0;
+    if (!enter(0, 16 /* RT_VERSION */, names) || (names & IMAGE_RESOURCE_DATA_IS_DIRECTORY) == 0 ||
+        !enter(names & 0x7FFFFFFF, 0, languages) || (languages & IMAGE_RESOURCE_DATA_IS_DIRECTORY) == 0 ||
+        !enter(languages & 0x7FFFFFFF, 0, leaf) || (leaf & IMAGE_RESOURCE_DATA_IS_DIRECTORY) != 0 ||
+        !fits(root + leaf, sizeof(IMAGE_RESOURCE_DATA_ENTRY)))
+        return false;
+    const auto* data = reinterpret_cast<const IMAGE_RESOURCE_DATA_ENTRY*>(image + root + leaf);
+    std::size_t offset = 0;
+    if (data->Size == 0 || !fileOffset(data->OffsetToData, data->Size, offset))
+        return false;
+    out.assign(image + offset, image + offset + data->Size);
+    return true;
+}
+
 } // namespace
+
+bool FileVersionInfo::load(const Orvik::win::HeldFile& file)
+{
+    if (loaded_ || !file)
+        return false;
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0)
+        return false;
+    const Orvik::win::UniqueKernelHandle mapping(::CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    if (!mapping)
+        return false;
+    const Orvik::win::UniqueMappedView view(::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
+    std::vector<BYTE> data;
+    if (!view || !findVersionResource(static_cast<const BYTE*>(view.get()), static_cast<std::size_t>(size.QuadPart), data))
+        return false;
+    data_ = std::move(data);
+    loaded_ = true;
+    return true;
+}
 
 bool FileVersionInfo::load(const std::wstring& path)
 {

@@ -3,6 +3,7 @@
 // resource of a file. One object holds one file's resource: a second load is
 // refused and keeps the first file's data.
 
+#include "win/HeldFile.h"
 #include "wrappers/ShlObjAPI.h"
 
 #include <windows.h>
@@ -27,6 +28,9 @@ public:
 
     // False when already loaded or when the file has no readable version resource.
     virtual bool load(const std::wstring& path);
+    // The same for a held file, read through its handle: what is read is what
+    // a load of the still-held file maps.
+    virtual bool load(const Orvik::win::HeldFile& file);
     // The entry in the first language of the translation table that has it;
     // empty when not loaded or nowhere present.
     virtual std::wstring value(const std::wstring& key);

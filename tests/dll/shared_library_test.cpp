@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -61,9 +62,12 @@ public:
     std::set<std::string> missing;
     std::vector<std::wstring> loaded;
     int frees = 0;
+    std::function<void(const std::wstring&)> beforeLoad;
 
     bool loadDLL(const std::wstring& path, HMODULE* module) override
     {
+        if (beforeLoad)
+            beforeLoad(path);
         loaded.push_back(path);
         *module = reinterpret_cast<HMODULE>(&g_handleStorage);
         return true;
@@ -171,6 +175,49 @@ TEST(SharedLibrary, BlockListNamesOneVersionAndNeverAFrameworkLibrary)
     library.reset();
     DeleteFileW((folder + L"\\Plugin.dll").c_str());
     DeleteFileW((folder + L"\\BusBroker.dll").c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
+// Between the block-list check and the load nobody can put a listed version
+// in place of the file that was checked.
+TEST(SharedLibrary, TheFileCheckedAgainstTheBlockListIsTheFileLoaded)
+{
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = std::wstring(temp) + L"um-blockswap-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring plugin = folder + L"\\Plugin.dll";
+    const std::wstring listed = folder + L"\\Listed.dll";
+    // The checked file has no version resource; its replacement is a listed version.
+    ASSERT_TRUE(CopyFileW((testsupport::buildFolder() + L"tests\\host_probe.exe").c_str(), plugin.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((testsupport::buildFolder() + L"UpdateModule.dll").c_str(), listed.c_str(), FALSE));
+    Basalt::CObfuscatedRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane\\Tesl\\List\\plugin.dll"));
+    ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue(L"2.1.0", L"2.1.0"));
+
+    Scripted s;
+    s.search->files = {plugin};
+    bool swapped = false, replaceable = false;
+    s.loader->beforeLoad = [&](const std::wstring& path) {
+        swapped = MoveFileExW(listed.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+        HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+        replaceable = writer != INVALID_HANDLE_VALUE;
+        if (replaceable)
+            CloseHandle(writer);
+    };
+    auto library = s.load({folder}, L"Plugin.dll");
+    EXPECT_FALSE(swapped);
+    EXPECT_FALSE(replaceable);
+    EXPECT_EQ(1u, s.loader->loaded.size());
+    // Once loaded, the file is free again, and the listed version is refused.
+    library.reset();
+    ASSERT_TRUE(MoveFileExW(listed.c_str(), plugin.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ("Failed to load library", thrownBy([&] { s.load({folder}, L"Plugin.dll"); }));
+
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane\\Tesl\\List\\plugin.dll");
+    DeleteFileW(plugin.c_str());
+    DeleteFileW(listed.c_str());
     RemoveDirectoryW(folder.c_str());
 }
 
