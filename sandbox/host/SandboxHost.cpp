@@ -11,8 +11,9 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <atomic>
+#include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -38,7 +39,7 @@ void report(const wchar_t* step, std::uint32_t status)
     std::wprintf(L"  %-44ls -> 0x%08lX (%ls)\n", step, static_cast<unsigned long>(status), verdict(status));
 }
 
-// The host's module-manager callback: the module asks here to be unloaded.
+// The host's module-manager callback for the first, bus-less module.
 std::uint32_t onModuleManagerRequest(void* context, const wchar_t* moduleName, std::uint32_t request)
 {
     auto* unloadRequests = static_cast<std::atomic<int>*>(context);
@@ -46,6 +47,14 @@ std::uint32_t onModuleManagerRequest(void* context, const wchar_t* moduleName, s
     std::wprintf(L"  host: module \"%ls\" asked to be unloaded (request %lu); accepted\n",
                  moduleName ? moduleName : L"(null)", static_cast<unsigned long>(request));
     return 0;
+}
+
+double millisecondsNow()
+{
+    LARGE_INTEGER frequency, counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
 std::wstring ownFolder()
@@ -91,12 +100,105 @@ private:
     std::wstring path_;
 };
 
+// The module as the Tessel host keeps it: loaded when a request comes, and
+// uninitialised, destroyed and unloaded (FreeLibrary) once it has asked to be
+// unloaded and none of its requests is in flight.
+class OnDemandModule {
+public:
+    using Initialize = std::function<std::uint32_t(const ModuleEntryTable&, Orvik::ModuleHandle, void* context,
+                                                   Orvik::ModuleManagerCallback)>;
+
+    OnDemandModule(std::wstring path, Initialize initialize, std::atomic<int>& unloadRequests)
+        : path_(std::move(path)), initialize_(std::move(initialize)), unloadRequests_(unloadRequests)
+    {
+    }
+    ~OnDemandModule() { unload(L"the host shuts down"); }
+
+    // Loads, creates, initialises and starts the module unless it is loaded.
+    bool ensureLoaded()
+    {
+        if (handle_ != nullptr)
+            return true;
+        loadStarted_ = millisecondsNow();
+        library_.reset(LoadLibraryW(path_.c_str()));
+        auto create = Orvik::win::procAddress<const ModuleEntryTable* (*)()>(library_.get(), "CreateObject");
+        entries_ = create != nullptr ? create() : nullptr;
+        if (entries_ == nullptr || entries_->newModule(&handle_, L"UpdateModule") != 0) {
+            std::wprintf(L"  host: could not load and create the module (error %lu)\n", GetLastError());
+            handle_ = nullptr;
+            library_.reset();
+            return false;
+        }
+        asked_ = false;
+        const std::uint32_t initialized = initialize_(*entries_, handle_, this, &OnDemandModule::onUnloadRequest);
+        const std::uint32_t started = entries_->startModule(handle_);
+        ++loads_;
+        std::wprintf(L"  host: load %d of UpdateModule.dll: NewModule, %ls, StartModule -> 0x%08lX, 0x%08lX (%.1f ms)\n",
+                     loads_, initializeName_, static_cast<unsigned long>(initialized),
+                     static_cast<unsigned long>(started), millisecondsNow() - loadStarted_);
+        return initialized == 0 && started == 0;
+    }
+
+    // Unloads the module when it asked for it. Its requests are over by then:
+    // UninitializeModule drops its subscriptions, and the broker returns from
+    // that only when no callback of them is running.
+    void unloadIfAsked()
+    {
+        if (asked_.exchange(false))
+            unload(L"it asked to be unloaded");
+    }
+
+    void unload(const wchar_t* why)
+    {
+        if (handle_ == nullptr)
+            return;
+        const std::uint32_t uninitialized = entries_->uninitializeModule(handle_);
+        const std::uint32_t destroyed = entries_->destroyModule(handle_);
+        handle_ = nullptr;
+        entries_ = nullptr;
+        library_.reset();
+        std::wprintf(L"  host: %ls: UninitializeModule, DestroyModule -> 0x%08lX, 0x%08lX, FreeLibrary; "
+                     L"the cycle took %.1f ms\n",
+                     why, static_cast<unsigned long>(uninitialized), static_cast<unsigned long>(destroyed),
+                     millisecondsNow() - loadStarted_);
+    }
+
+    const ModuleEntryTable* entries() const { return entries_; }
+    Orvik::ModuleHandle handle() const { return handle_; }
+    int loads() const { return loads_; }
+    void describeInitialization(const wchar_t* name) { initializeName_ = name; }
+
+private:
+    // Called on a bus thread while the request is still being handled: only
+    // noted here, carried out by the host's own thread.
+    static std::uint32_t onUnloadRequest(void* context, const wchar_t* moduleName, std::uint32_t request)
+    {
+        auto* self = static_cast<OnDemandModule*>(context);
+        ++self->unloadRequests_;
+        self->asked_ = true;
+        std::wprintf(L"  host: module \"%ls\" asked to be unloaded (request %lu); accepted\n",
+                     moduleName ? moduleName : L"(null)", static_cast<unsigned long>(request));
+        return 0;
+    }
+
+    std::wstring path_;
+    Initialize initialize_;
+    std::atomic<int>& unloadRequests_;
+    const wchar_t* initializeName_ = L"InitializeModule";
+    Orvik::win::UniqueLibrary library_;
+    const ModuleEntryTable* entries_ = nullptr;
+    Orvik::ModuleHandle handle_ = nullptr;
+    std::atomic<bool> asked_{false};
+    int loads_ = 0;
+    double loadStarted_ = 0;
+};
+
 // The module on the sandbox bus broker, serving the update requests with the
-// signed sandbox update agent behind it.
+// signed sandbox update agent behind it, loaded on demand.
 class UpdateScenario {
 public:
-    UpdateScenario(const ModuleEntryTable* entries, std::atomic<int>& unloadRequests)
-        : entries_(entries), unloadRequests_(unloadRequests), bus_(ownFolder())
+    UpdateScenario(std::wstring modulePath, std::atomic<int>& unloadRequests)
+        : modulePath_(std::move(modulePath)), unloadRequests_(unloadRequests), bus_(ownFolder())
     {
     }
 
@@ -126,28 +228,27 @@ public:
         std::wprintf(L"  the host watches the module's answers on its own connection\n");
         startSettingsService();
 
-        Orvik::ModuleHandle handle = nullptr;
-        report(L"NewModule(\"UpdateModule\")", entries_->newModule(&handle, L"UpdateModule"));
-        if (handle == nullptr) {
-            ok_ = false;
-            return;
-        }
-        if (moduleBindsBus)
-            report(L"InitializeModule(no bus: the module finds, verifies and loads BusBroker.dll)",
-                   entries_->initializeModule(handle, L"UpdateModule", L"", 0, nullptr, nullptr, &unloadRequests_,
-                                              &onModuleManagerRequest));
-        else
-            report(L"InitializeModuleV2(bus = sandbox broker)",
-                   entries_->initializeModuleV2(handle, L"UpdateModule", L"", 0, nullptr, nullptr, &unloadRequests_,
-                                                &onModuleManagerRequest, moduleSide_->handle(), bus_.table()));
-        report(L"StartModule (the module's settings client binds the broker and reads its property)",
-               entries_->startModule(handle));
+        void* moduleBus = moduleSide_->handle();
+        const Orvik::MessageBusFunctions* table = bus_.table();
+        module_ = std::make_unique<OnDemandModule>(
+            modulePath_,
+            [moduleBindsBus, moduleBus, table](const ModuleEntryTable& t, Orvik::ModuleHandle handle, void* context,
+                                               Orvik::ModuleManagerCallback callback) {
+                return moduleBindsBus
+                           ? t.initializeModule(handle, L"UpdateModule", L"", 0, nullptr, nullptr, context, callback)
+                           : t.initializeModuleV2(handle, L"UpdateModule", L"", 0, nullptr, nullptr, context,
+                                                  callback, moduleBus, table);
+            },
+            unloadRequests_);
+        module_->describeInitialization(moduleBindsBus ? L"InitializeModule (it finds, verifies and binds BusBroker.dll)"
+                                                       : L"InitializeModuleV2 (bus = sandbox broker)");
+        std::wprintf(L"  the host loads the module for each request and unloads it when it asks\n");
 
         step(L"A settings page asks for the latest update results");
         request(L"Core.Update.RefreshUpdateProgress", L"");
         awaitAnswer(L"Core.Update.UpdateProgress", LR"({"timestamp":1765100000000,"status":"no_action"})");
 
-        step(L"The update results change in the settings service while the module runs");
+        step(L"The update results change in the settings service");
         constexpr wchar_t kNewerResults[] = LR"({"timestamp":1765150000000,"status":"success"})";
         std::wprintf(L"  settings service: Core.Update.UpdateResults = %ls\n", kNewerResults);
         settings_->change(kUpdateResults, kNewerResults);
@@ -178,31 +279,49 @@ public:
         step(L"An update is started; the update bridge reports progress");
         request(L"Core.Update.RunUpdate", L"");
         const int before = unloadRequests_;
+        const int loadsBefore = module_->loads();
         request(L"Core.Update.UpdateProgress", LR"({"timestamp":1765200000000,"status":"started"})",
                 L"UpdateMsgrBridge");
         request(L"Core.Update.UpdateProgress", LR"({"timestamp":1765200030000,"status":"running","percent":40})",
                 L"UpdateMsgrBridge");
         request(L"Core.Update.UpdateProgress", LR"({"timestamp":1765200060000,"status":"done"})", L"Impostor");
-        expect(unloadRequests_ == before, L"no unload request while the update runs");
+        step(L"A settings page asks for the progress while the update runs");
+        request(L"Core.Update.RefreshUpdateProgress", L"");
+        awaitAnswer(L"Core.Update.UpdateProgress",
+                    LR"({"timestamp":1765200030000,"status":"running","percent":40})");
+        expect(unloadRequests_ == before && module_->loads() == loadsBefore + 1,
+               L"no unload request, and no reload, while the update runs");
         constexpr wchar_t kDone[] = LR"({"timestamp":1765200090000,"status":"done","installed":2})";
         request(L"Core.Update.UpdateProgress", kDone, L"UpdateMsgrBridge");
         expect(unloadRequests_ == before + 1, L"one unload request once the bridge reports the update done");
 
-        step(L"A settings page asks for the latest progress");
+        // What outlives the module is the results property: the bridge records
+        // the outcome there, and the next module to load answers from it.
+        step(L"The update bridge records the results; a settings page asks for the latest progress");
+        constexpr wchar_t kResults[] = LR"({"timestamp":1765200090000,"status":"success","installed":2})";
+        std::wprintf(L"  settings service: Core.Update.UpdateResults = %ls\n", kResults);
+        settings_->change(kUpdateResults, kResults);
+        Sleep(400);
         request(L"Core.Update.RefreshUpdateProgress", L"");
-        awaitAnswer(L"Core.Update.UpdateProgress", kDone);
+        awaitAnswer(L"Core.Update.UpdateProgress", LR"({"timestamp":1765200090000,"status":"no_action"})");
 
         step(L"The host hands the module a request directly");
         Orvik::MessageHeader header = Orvik::kMessageHeaderTemplate;
+        module_->ensureLoaded();
         report(L"DirectMessage(\"Core.Update.RefreshState\")",
-               entries_->directMessage(handle, &header, L"Core.Update.RefreshState", L"SandboxHost", L""));
+               module_->entries()->directMessage(module_->handle(), &header, L"Core.Update.RefreshState",
+                                                 L"SandboxHost", L""));
         awaitAnswer(L"Core.Update.State", LR"({"state":"on","option":2,"error":false})");
-        report(L"DirectMessage(name = null)", entries_->directMessage(handle, &header, nullptr, L"SandboxHost", L""));
+        module_->unloadIfAsked();
+        module_->ensureLoaded();
+        report(L"DirectMessage(name = null)",
+               module_->entries()->directMessage(module_->handle(), &header, nullptr, L"SandboxHost", L""));
 
         std::wprintf(L"\nShutting the module down:\n");
-        report(L"StopModule", entries_->stopModule(handle));
-        report(L"UninitializeModule", entries_->uninitializeModule(handle));
-        report(L"DestroyModule", entries_->destroyModule(handle));
+        report(L"StopModule", module_->entries()->stopModule(module_->handle()));
+        module_->unload(L"the scenario is over");
+        std::wprintf(L"  the module was loaded %d times for this scenario\n", module_->loads());
+        module_.reset();
         bus_.table()->unsubscribe(hostSide_->handle(), watchId);
         settings_.reset();
     }
@@ -227,14 +346,18 @@ private:
 
     void step(const wchar_t* what) { std::wprintf(L"\n%ls:\n", what); }
 
-    // Publishes a request from the host and lets the module handle it.
+    // Publishes a request from the host, the module loaded to handle it, and
+    // unloads the module afterwards if it asked.
     void request(const wchar_t* name, const wchar_t* payload, const wchar_t* sender = L"Settings.UI")
     {
+        if (!module_->ensureLoaded())
+            expect(false, L"the module to load, initialise and start");
         std::wprintf(L"  %ls -> %ls %ls\n", sender, name, payload);
         bus_.publish(*hostSide_, name, sender, payload);
         // The broker delivers on its own threads; requests are handled one at a time here.
         Sleep(400);
         agentCalls_.printNew();
+        module_->unloadIfAsked();
     }
 
     // Waits for the module's next publication of `name`; checks it when `expected` is given.
@@ -265,7 +388,7 @@ public:
 private:
     bool ok_ = true;
 
-    const ModuleEntryTable* entries_;
+    std::wstring modulePath_;
     std::atomic<int>& unloadRequests_;
     sandbox::SandboxBus bus_;
     sandbox::BusWatcher watcher_; // outlives the connections that deliver to it
@@ -273,6 +396,7 @@ private:
     std::unique_ptr<sandbox::BusConnection> moduleSide_;
     std::unique_ptr<sandbox::BusConnection> settingsSide_;
     std::unique_ptr<sandbox::SettingsService> settings_; // gone before its connection
+    std::unique_ptr<OnDemandModule> module_;              // gone before the broker
     AgentCallLog agentCalls_;
     std::map<std::wstring, std::size_t> answers_;
 };
@@ -283,45 +407,47 @@ int wmain(int argc, wchar_t** argv)
 {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     const std::wstring path = argc > 1 ? argv[1] : L"UpdateModule.dll";
-    std::wprintf(L"Sandbox host: loading %ls\n", path.c_str());
-    const Orvik::win::UniqueLibrary library(LoadLibraryW(path.c_str()));
-    if (!library) {
-        std::wprintf(L"  could not load the module library (error %lu)\n", GetLastError());
-        return 1;
-    }
-    auto createObject = Orvik::win::procAddress<const ModuleEntryTable* (*)()>(library.get(), "CreateObject");
-    auto versionText = Orvik::win::procAddress<const char* (*)()>(library.get(), "GetVersionStr");
-    if (createObject == nullptr || versionText == nullptr) {
-        std::wprintf(L"  the library does not export the framework entry points\n");
-        return 1;
-    }
-    std::wprintf(L"  module library version %hs\n", versionText());
-    const ModuleEntryTable* entries = createObject();
-    std::wprintf(L"  CreateObject gave the module entry table\n\n");
-
     std::atomic<int> unloadRequests{0};
-    Orvik::ModuleHandle handle = nullptr;
-    std::wprintf(L"Creating a module:\n");
-    report(L"NewModule(\"UpdateModule\")", entries->newModule(&handle, L"UpdateModule"));
-    if (handle == nullptr)
-        return 1;
+    {
+        std::wprintf(L"Sandbox host: loading %ls\n", path.c_str());
+        const Orvik::win::UniqueLibrary library(LoadLibraryW(path.c_str()));
+        if (!library) {
+            std::wprintf(L"  could not load the module library (error %lu)\n", GetLastError());
+            return 1;
+        }
+        auto createObject = Orvik::win::procAddress<const ModuleEntryTable* (*)()>(library.get(), "CreateObject");
+        auto versionText = Orvik::win::procAddress<const char* (*)()>(library.get(), "GetVersionStr");
+        if (createObject == nullptr || versionText == nullptr) {
+            std::wprintf(L"  the library does not export the framework entry points\n");
+            return 1;
+        }
+        std::wprintf(L"  module library version %hs\n", versionText());
+        const ModuleEntryTable* entries = createObject();
+        std::wprintf(L"  CreateObject gave the module entry table\n\n");
 
-    std::wprintf(L"\nInitialising it without a message bus (a host fault on purpose):\n");
-    const std::uint32_t init = entries->initializeModuleV2(handle, L"UpdateModule", L"", 0, nullptr, nullptr,
-                                                           &unloadRequests, &onModuleManagerRequest, nullptr,
-                                                           nullptr);
-    report(L"InitializeModuleV2(bus handle = null)", init);
-    if (init != 0)
-        std::wprintf(L"  the module refused to run without a bus, as it should\n");
+        Orvik::ModuleHandle handle = nullptr;
+        std::wprintf(L"Creating a module:\n");
+        report(L"NewModule(\"UpdateModule\")", entries->newModule(&handle, L"UpdateModule"));
+        if (handle == nullptr)
+            return 1;
 
-    std::wprintf(L"\nChecking that bad handles are refused, not crashed on:\n");
-    report(L"StartModule(null handle)", entries->startModule(nullptr));
+        std::wprintf(L"\nInitialising it without a message bus (a host fault on purpose):\n");
+        const std::uint32_t init = entries->initializeModuleV2(handle, L"UpdateModule", L"", 0, nullptr, nullptr,
+                                                               &unloadRequests, &onModuleManagerRequest, nullptr,
+                                                               nullptr);
+        report(L"InitializeModuleV2(bus handle = null)", init);
+        if (init != 0)
+            std::wprintf(L"  the module refused to run without a bus, as it should\n");
 
-    std::wprintf(L"\nDestroying the module:\n");
-    report(L"DestroyModule", entries->destroyModule(handle));
+        std::wprintf(L"\nChecking that bad handles are refused, not crashed on:\n");
+        report(L"StartModule(null handle)", entries->startModule(nullptr));
+
+        std::wprintf(L"\nDestroying the module and unloading the library:\n");
+        report(L"DestroyModule", entries->destroyModule(handle));
+    }
 
     for (const bool moduleBindsBus : {false, true}) {
-        UpdateScenario scenario(entries, unloadRequests);
+        UpdateScenario scenario(path, unloadRequests);
         scenario.run(moduleBindsBus);
         if (!scenario.succeeded()) {
             std::wprintf(L"\nThe module misbehaved (see MISBEHAVIOUR above).\n");
