@@ -1,6 +1,8 @@
 #pragma once
 // A BSTR owned for the duration of one call.
 
+#include "win/SystemProcedure.h"
+
 #include <oleauto.h>
 #include <windows.h>
 
@@ -21,17 +23,38 @@ private:
     HRESULT result_;
 };
 
+// oleaut32's BSTR functions, bound when first used.
+namespace bstr {
+inline BSTR allocate(const wchar_t* text, UINT length) noexcept
+{
+    const auto function = UM_SYSTEM_PROCEDURE(L"oleaut32.dll", SysAllocStringLen);
+    return function != nullptr ? function(text, length) : nullptr;
+}
+inline void release(BSTR value) noexcept
+{
+    if (value == nullptr)
+        return;
+    if (const auto function = UM_SYSTEM_PROCEDURE(L"oleaut32.dll", SysFreeString))
+        function(value);
+}
+inline UINT length(BSTR value) noexcept
+{
+    const auto function = UM_SYSTEM_PROCEDURE(L"oleaut32.dll", SysStringLen);
+    return function != nullptr ? function(value) : 0;
+}
+} // namespace bstr
+
 class ScopedBstr {
 public:
     ScopedBstr() noexcept = default;
     // Throws ComError when the string cannot be allocated.
     explicit ScopedBstr(const std::wstring& text)
-        : value_(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())))
+        : value_(bstr::allocate(text.data(), static_cast<UINT>(text.size())))
     {
         if (value_ == nullptr)
             throw ComError(E_OUTOFMEMORY);
     }
-    ~ScopedBstr() { ::SysFreeString(value_); }
+    ~ScopedBstr() { bstr::release(value_); }
     ScopedBstr(const ScopedBstr&) = delete;
     ScopedBstr& operator=(const ScopedBstr&) = delete;
     ScopedBstr(ScopedBstr&& other) noexcept : value_(std::exchange(other.value_, nullptr)) {}
@@ -45,12 +68,12 @@ public:
     // Where a callee stores a BSTR it hands over.
     BSTR* put() noexcept
     {
-        ::SysFreeString(std::exchange(value_, nullptr));
+        bstr::release(std::exchange(value_, nullptr));
         return &value_;
     }
     std::wstring text() const
     {
-        return value_ != nullptr ? std::wstring(value_, ::SysStringLen(value_)) : std::wstring();
+        return value_ != nullptr ? std::wstring(value_, bstr::length(value_)) : std::wstring();
     }
 
 private:

@@ -1,10 +1,13 @@
 #include "wrappers/ShlObjAPI.h"
 
+#include "win/SystemProcedure.h"
+
 namespace Orvik {
 
 HRESULT ShlObjAPI::SHGetKnownFolderPath(REFKNOWNFOLDERID id, DWORD flags, HANDLE token, PWSTR* path)
 {
-    return ::SHGetKnownFolderPath(id, flags, token, path);
+    const auto function = UM_SYSTEM_PROCEDURE(L"shell32.dll", SHGetKnownFolderPath);
+    return function != nullptr ? function(id, flags, token, path) : E_NOTIMPL;
 }
 
 } // namespace Orvik
@@ -13,7 +16,8 @@ namespace Basalt {
 
 HRESULT ShlObjAPI::SHGetKnownFolderPath(REFKNOWNFOLDERID id, DWORD flags, HANDLE token, PWSTR* path)
 {
-    return ::SHGetKnownFolderPath(id, flags, token, path);
+    const auto function = UM_SYSTEM_PROCEDURE(L"shell32.dll", SHGetKnownFolderPath);
+    return function != nullptr ? function(id, flags, token, path) : E_NOTIMPL;
 }
 
 } // namespace Basalt
