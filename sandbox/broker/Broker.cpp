@@ -108,14 +108,6 @@ std::uint32_t Broker::open(void** handle)
         session = 0;
 
     Guard guard(lock_);
-    if (!pool_) {
-        auto pool = std::make_shared<DeliveryPool>();
-        if (!pool->start(*this)) {
-            pool->stopping = true;  // the threads that did start leave once they get the lock
-            return MODULE_STATUS_UNSUCCESSFUL;
-        }
-        pool_ = std::move(pool);
-    }
     const std::uint64_t id = nextConnection_++;
     connections_[id] = Connection{id, session};
     *handle = reinterpret_cast<void*>(static_cast<std::uintptr_t>(id));
@@ -203,16 +195,35 @@ std::vector<std::shared_ptr<Subscription>> Broker::route(const std::wstring& nam
     return targets;
 }
 
-void Broker::enqueue(std::vector<Task>& tasks)
+// The threads start with the first message there is to deliver, not with the
+// first connection: a module loaded for one request that sends nothing
+// through this library never pays for starting and stopping them.
+bool Broker::ensurePool()
+{
+    if (pool_)
+        return true;
+    auto pool = std::make_shared<DeliveryPool>();
+    if (!pool->start(*this)) {
+        pool->stopping = true;  // the threads that did start leave once they get the lock
+        return false;
+    }
+    pool_ = std::move(pool);
+    return true;
+}
+
+bool Broker::enqueue(std::vector<Task>& tasks)
 {
     if (tasks.empty())
-        return;
+        return true;
+    if (!ensurePool())
+        return false;
     for (Task& task : tasks)
         queue_.push_back(std::move(task));
     if (tasks.size() == 1)
         workAvailable_.notifyOne();
     else
         workAvailable_.notifyAll();
+    return true;
 }
 
 std::uint32_t Broker::publish(void* handle, const MessageHeader* header, const wchar_t* name,
@@ -242,8 +253,7 @@ std::uint32_t Broker::publish(void* handle, const MessageHeader* header, const w
         for (auto& subscription : route(envelope->name))
             tasks.push_back(Task{std::move(subscription), nullptr, envelope, MODULE_STATUS_SUCCESS});
     }
-    enqueue(tasks);
-    return MODULE_STATUS_SUCCESS;
+    return enqueue(tasks) ? MODULE_STATUS_SUCCESS : MODULE_STATUS_UNSUCCESSFUL;
 }
 
 std::uint32_t Broker::request(void* handle, std::uint64_t replyIndex, void* context, BusReplyCallback callback,
@@ -263,6 +273,8 @@ std::uint32_t Broker::request(void* handle, std::uint64_t replyIndex, void* cont
     std::vector<std::shared_ptr<Subscription>> targets = route(envelope->name);
     if (targets.empty())
         return MODULE_STATUS_NO_SUBSCRIBERS;
+    if (!ensurePool())
+        return MODULE_STATUS_UNSUCCESSFUL;
 
     stamp(*envelope, connection->second);
     const std::uint64_t token = nextToken_++;

@@ -109,7 +109,9 @@ private:
                                            const wchar_t* payload) const;
     void stamp(Envelope& envelope, const Connection& from);
     std::vector<std::shared_ptr<Subscription>> route(const std::wstring& name) const;
-    void enqueue(std::vector<Task>& tasks);
+    bool ensurePool();
+    // False when there is work but no thread could be started for it.
+    bool enqueue(std::vector<Task>& tasks);
     void deliver(Guard& guard, Task& task);
     void deactivate(const std::shared_ptr<Subscription>& subscription);
     // Ends requests without a callback; returns those whose callback runs on another thread now.
