@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cwchar>
 
 namespace Orvik {
 
@@ -47,7 +48,7 @@ bool readArray(const JsonValue* member, std::vector<T>& values, const wchar_t* f
         if (byField) {
             if (!element.IsObject())
                 return false;
-            auto field = element.FindMember(fieldName);
+            auto field = internal::findMember(element, fieldName, std::wcslen(fieldName));
             if (field == element.MemberEnd())
                 return false;
             source = &field->value;
@@ -441,7 +442,7 @@ const JsonValue* JSONParser::findMember(const wchar_t* name) const
     const JsonValue& root = *document_;
     if (!name || !root.IsObject())
         return nullptr;
-    auto it = root.FindMember(name);
+    auto it = internal::findMember(root, name, std::wcslen(name));
     return it != root.MemberEnd() ? &it->value : nullptr;
 }
 
@@ -463,7 +464,7 @@ void JSONParser::setMember(const wchar_t* name, JsonValue& value)
 JsonValue* JSONParser::arrayMember(const wchar_t* name)
 {
     JsonValue& root = objectRoot();
-    auto it = root.FindMember(name);
+    auto it = internal::findMember(root, name, std::wcslen(name));
     if (it == root.MemberEnd()) {
         root.AddMember(JsonValue(name, allocator()), JsonValue(rapidjson::kArrayType), allocator());
         return &(root.MemberEnd() - 1)->value;

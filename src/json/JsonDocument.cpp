@@ -372,9 +372,16 @@ JsonValue::ConstMemberIterator findMember(const JsonValue& object, const wchar_t
 void replaceOrAddMember(JsonValue& object, JsonValue& name, JsonValue& value,
                         JsonAllocator& allocator)
 {
-    auto existing = object.FindMember(name);
-    if (existing != object.MemberEnd())
-        object.RemoveMember(existing); // the last member takes the removed one's place
+    // A parsed object may repeat a name, and a get reads the first member of
+    // it. Every member of the name goes, so the one appended is what the next
+    // get reads and the only value the written text holds for the name.
+    auto member = findMember(object, name.GetString(), name.GetStringLength());
+    while (member != object.MemberEnd()) {
+        if (member->name == name)
+            member = object.RemoveMember(member); // the last member takes its place
+        else
+            ++member;
+    }
     object.AddMember(name, value, allocator);
 }
 

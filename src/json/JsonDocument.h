@@ -116,13 +116,15 @@ bool takeMember(const JsonValue* member, bool (JsonValue::*isKind)() const, T (J
     return true;
 }
 
-// Member lookup by exact code units; MemberEnd() when absent. object must be an object.
+// Member lookup by exact code units: the first member of the name, or
+// MemberEnd() when absent. object must be an object. Every get, set and append
+// finds its member through this.
 JsonValue::MemberIterator findMember(JsonValue& object, const wchar_t* name, std::size_t length);
 JsonValue::ConstMemberIterator findMember(const JsonValue& object, const wchar_t* name,
                                           std::size_t length);
 
-// Removes the member called `name` if present (the last member moves into its
-// place) and appends name/value at the end. Both values are moved in and must
+// Removes every member called `name` (for each, the last member moves into
+// its place) and appends name/value at the end. Both values are moved in and must
 // belong to the allocator of object's document.
 void replaceOrAddMember(JsonValue& object, JsonValue& name, JsonValue& value,
                         JsonAllocator& allocator);

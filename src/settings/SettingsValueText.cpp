@@ -1,10 +1,30 @@
 #include "settings/SettingsValueText.h"
 
 #include <cstdio>
+#include <cwctype>
 #include <stdexcept>
 
 namespace Orvik {
 namespace internal {
+
+namespace {
+
+// The standard unsigned conversion takes a leading minus and negates the
+// number in unsigned arithmetic, so "-1" would read as the largest value and
+// "-18446744073709551615" as 1. A negative number is out of range for an
+// unsigned one; "-0" is still zero.
+unsigned long long unsignedText(const std::wstring& text)
+{
+    const unsigned long long value = std::stoull(text, nullptr, 10);
+    std::size_t sign = 0;
+    while (sign < text.size() && std::iswspace(text[sign]))
+        ++sign;
+    if (value != 0 && sign < text.size() && text[sign] == L'-')
+        throw std::out_of_range("negative for unsigned");
+    return value;
+}
+
+} // namespace
 
 std::wstring plainText(double value)
 {
@@ -34,7 +54,7 @@ double convertText<double>(const std::wstring& text)
 template <>
 unsigned int convertText<unsigned int>(const std::wstring& text)
 {
-    const unsigned long long wide = std::stoull(text, nullptr, 10);
+    const unsigned long long wide = unsignedText(text);
     if (wide > 0xFFFFFFFFull)
         throw std::out_of_range("unsigned 32-bit");
     return static_cast<unsigned int>(wide);
@@ -49,7 +69,7 @@ unsigned long convertText<unsigned long>(const std::wstring& text)
 template <>
 unsigned long long convertText<unsigned long long>(const std::wstring& text)
 {
-    return std::stoull(text, nullptr, 10);
+    return unsignedText(text);
 }
 
 template <>

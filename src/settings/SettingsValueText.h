@@ -12,7 +12,8 @@ std::wstring volatileText(double value);
 std::wstring boolText(bool value);
 
 // Getters: the standard base-10 conversions (leading blanks skipped, trailing
-// characters ignored); throw std::invalid_argument or std::out_of_range.
+// characters ignored); throw std::invalid_argument or std::out_of_range. The
+// unsigned ones take a negative number as out of range ("-0" reads as zero).
 template <typename T>
 T convertText(const std::wstring& text);
 

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <iterator>
 #include <string>
+#include <type_traits>
+#include <vector>
 
 using Orvik::JSONFormatter;
 using Orvik::JSONParser;
@@ -141,6 +144,63 @@ TYPED_TEST(JsonCommon, ReplacedMemberMovesToTheEnd)
     single.setInt(L"x", 1);
     single.setInt(L"x", 2);
     EXPECT_EQ(single.toString(), L"{\"x\":2}");
+}
+
+TYPED_TEST(JsonCommon, ASetOverARepeatedNameIsWhatTheNextGetReads)
+{
+    using Json = TypeParam;
+    // Each sets "k" and reads it back.
+    using SetAndGet = bool (*)(Json&);
+    const SetAndGet setters[] = {
+        [](Json& j) {
+            std::wstring s;
+            j.setString(L"k", std::wstring(L"new"));
+            return j.getString(L"k", s) && s == L"new";
+        },
+        [](Json& j) { bool b = false; j.setBool(L"k", true); return j.getBool(L"k", b) && b; },
+        [](Json& j) { std::int32_t i = 0; j.setInt(L"k", 42); return j.getInt(L"k", i) && i == 42; },
+        [](Json& j) { std::uint32_t u = 0; j.setUInt(L"k", 43u); return j.getUInt(L"k", u) && u == 43u; },
+        [](Json& j) { std::int64_t i = 0; j.setInt64(L"k", -44); return j.getInt64(L"k", i) && i == -44; },
+        [](Json& j) { std::uint64_t u = 0; j.setUInt64(L"k", 45u); return j.getUInt64(L"k", u) && u == 45u; },
+        [](Json& j) { double d = 0; j.setDouble(L"k", 4.5); return j.getDouble(L"k", d) && d == 4.5; },
+        [](Json& j) {
+            std::vector<std::wstring> list;
+            j.setStringArray(L"k", std::vector<std::wstring>{L"new"});
+            return j.getStringArray(L"k", list) && list == std::vector<std::wstring>{L"new"};
+        },
+    };
+    for (std::size_t n = 0; n < std::size(setters); ++n) {
+        SCOPED_TRACE(n);
+        Json json;
+        ASSERT_TRUE(json.parse(L"{\"k\":\"first\",\"x\":1,\"k\":\"last\"}"));
+        EXPECT_TRUE(setters[n](json));
+    }
+    { // and each class's object setter
+        Json json;
+        ASSERT_TRUE(json.parse(L"{\"k\":\"first\",\"k\":\"last\"}"));
+        if constexpr (std::is_same_v<Json, JSONFormatter>) {
+            JSONFormatter inner, got;
+            inner.setInt(L"a", 1);
+            EXPECT_TRUE(json.setObject(L"k", inner));
+            EXPECT_TRUE(json.getObject(L"k", got));
+            EXPECT_EQ(got.toString(), L"{\"a\":1}");
+        } else {
+            std::wstring text;
+            EXPECT_TRUE(json.setJson(L"k", L"{\"a\":1}"));
+            EXPECT_TRUE(json.getValueText(L"k", text));
+            EXPECT_EQ(text, L"{\"a\":1}");
+        }
+    }
+
+    // A plain get reads the first of the repeated members; a set leaves one
+    // member of that name, so the text says no more than the getters do.
+    Json json;
+    ASSERT_TRUE(json.parse(L"{\"k\":1,\"x\":0,\"k\":2,\"y\":0,\"k\":3}"));
+    std::int32_t i = 0;
+    EXPECT_TRUE(json.getInt(L"k", i));
+    EXPECT_EQ(i, 1);
+    json.setInt(L"k", 4);
+    EXPECT_EQ(json.toString(), L"{\"y\":0,\"x\":0,\"k\":4}");
 }
 
 TYPED_TEST(JsonCommon, StringsOfEveryLengthRoundTrip)

@@ -228,6 +228,35 @@ TEST_F(SettingsClient, TypedGettersConvertLikeTheStandardConversions)
     EXPECT_EQ(-9000000000LL, big);
 }
 
+TEST_F(SettingsClient, UnsignedGettersRefuseNegativeTextsAlike)
+{
+    const struct {
+        const wchar_t* text; // as it stands in the JSON reply
+        bool read; // else refused as out of range, value untouched
+    } cases[] = {
+        {L"-1", false}, {L" \\t-1", false}, {L"-18446744073709551615", false}, {L"-0", true}, {L" -0x", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        bus->replyPayload = std::wstring(L"{\"name\":\"p\",\"status\":true,\"value\":\"") + c.text + L"\"}";
+        log.clear();
+        unsigned int small = 7;
+        unsigned long second = 7;
+        unsigned long long wide = 7;
+        EXPECT_EQ(c.read, client.getProperty(L"p", small, kLimit));
+        EXPECT_EQ(c.read, client.getProperty(L"p", second, kLimit));
+        EXPECT_EQ(c.read, client.getProperty(L"p", wide, kLimit));
+        const unsigned long long expected = c.read ? 0 : 7;
+        EXPECT_EQ(expected, small);
+        EXPECT_EQ(expected, second);
+        EXPECT_EQ(expected, wide);
+        // One out-of-range line per refusal and nothing else.
+        const std::size_t refusals = c.read ? 0 : 3;
+        EXPECT_EQ(refusals, log.records().size());
+        EXPECT_EQ(refusals, log.matching(L"Conversion failed, out of range for destination type.").size());
+    }
+}
+
 TEST_F(SettingsClient, ListRepliesFillOnlyWhatCameBackWell)
 {
     bus->replyPayload = L"{\"responses\":[{\"name\":\"a\",\"status\":true,\"value\":\"1\"},"
