@@ -184,16 +184,19 @@ std::uint32_t CLogging::Initialize(const wchar_t* groupName, HMODULE moduleInsta
         logFolder_ = root + (groupName_ ? *groupName_ + L"\\" : std::wstring()) + processBaseName_;
         settings_ = std::make_unique<internal::LogFileSettings>(logFolder_ + L"\\" + names::kIniFileName,
                                                                 root + names::kIniFileName);
-        // Other processes may be rewriting the same files: read them under the writer mutex.
-        const MutexHold hold(writerMutex_.get(), names::kWriterMutexWaitMs);
-        if (hold.held()) {
-            const internal::LogFileValues values = settings_->read();
-            enabled_.store(values.enable != 0 ? 1 : 0);
-            SetMaxSize(values.maxSize);
-            SetMaxEntries(values.maxEntries);
-            severity_.store(values.severity);
-            options_ = values.options;
-        }
+        // The first initialisation never waits for the writer mutex: another
+        // process may hold it for seconds, and the first log call of a process
+        // (inside the host's NewModule) must neither stall nor go on with the
+        // defaults. The settings are read in any case; invalid values are
+        // repaired only when the mutex is free right now, since the files are
+        // rewritten whole and another writer may be storing its index.
+        const MutexHold hold(writerMutex_.get(), 0);
+        const internal::LogFileValues values = settings_->read(hold.held());
+        enabled_.store(values.enable != 0 ? 1 : 0);
+        SetMaxSize(values.maxSize);
+        SetMaxEntries(values.maxEntries);
+        severity_.store(values.severity);
+        options_ = values.options;
         processId_ = ::GetCurrentProcessId();
         initialised_ = true;
         return 0;
