@@ -132,6 +132,8 @@ void CLogging::Reset()
     options_ = names::kDefaultOptions;
     enabled_.store(1);
     folderState_ = FolderState::Pending;
+    rotationHeld_ = false;
+    rotationHeldNoted_ = false;
 }
 
 std::uint32_t CLogging::Initialize(const wchar_t* groupName, HMODULE moduleInstance, const wchar_t* hostName,
@@ -182,16 +184,19 @@ std::uint32_t CLogging::Initialize(const wchar_t* groupName, HMODULE moduleInsta
         logFolder_ = root + (groupName_ ? *groupName_ + L"\\" : std::wstring()) + processBaseName_;
         settings_ = std::make_unique<internal::LogFileSettings>(logFolder_ + L"\\" + names::kIniFileName,
                                                                 root + names::kIniFileName);
-        // Other processes may be rewriting the same files: read them under the writer mutex.
-        const MutexHold hold(writerMutex_.get(), names::kWriterMutexWaitMs);
-        if (hold.held()) {
-            const internal::LogFileValues values = settings_->read();
-            enabled_.store(values.enable != 0 ? 1 : 0);
-            SetMaxSize(values.maxSize);
-            SetMaxEntries(values.maxEntries);
-            severity_.store(values.severity);
-            options_ = values.options;
-        }
+        // The first initialisation never waits for the writer mutex: another
+        // process may hold it for seconds, and the first log call of a process
+        // (inside the host's NewModule) must neither stall nor go on with the
+        // defaults. The settings are read in any case; invalid values are
+        // repaired only when the mutex is free right now, since the files are
+        // rewritten whole and another writer may be storing its index.
+        const MutexHold hold(writerMutex_.get(), 0);
+        const internal::LogFileValues values = settings_->read(hold.held());
+        enabled_.store(values.enable != 0 ? 1 : 0);
+        SetMaxSize(values.maxSize);
+        SetMaxEntries(values.maxEntries);
+        severity_.store(values.severity);
+        options_ = values.options;
         processId_ = ::GetCurrentProcessId();
         initialised_ = true;
         return 0;
@@ -308,16 +313,27 @@ std::uint32_t CLogging::WriteUnderMutex(const wchar_t* file, const wchar_t* func
         return opened;
     SYSTEMTIME now{};
     ::GetLocalTime(&now);
-    std::wstring text = BuildLine(file, function, line, level, message, now);
-    if (text.empty() || text.back() != L'\n')
-        text += L"\r\n";
-    const DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    DWORD written = 0;
-    if (!::WriteFile(logFile.get(), text.data(), bytes, &written, nullptr) || written != bytes)
-        return lastErrorOr(ERROR_WRITE_FAULT);
-    if ((options_ & names::kOptionDebugger) != 0)
-        ::OutputDebugStringW(text.c_str());
-    return 0;
+    const auto writeLine = [&](std::wstring text) -> std::uint32_t {
+        if (text.empty() || text.back() != L'\n')
+            text += L"\r\n";
+        const DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+        DWORD written = 0;
+        if (!::WriteFile(logFile.get(), text.data(), bytes, &written, nullptr) || written != bytes)
+            return lastErrorOr(ERROR_WRITE_FAULT);
+        if ((options_ & names::kOptionDebugger) != 0)
+            ::OutputDebugStringW(text.c_str());
+        return 0;
+    };
+    // Said once each time rotation stops, in the file that keeps growing.
+    if (!rotationHeld_) {
+        rotationHeldNoted_ = false;
+    } else if (!rotationHeldNoted_) {
+        rotationHeldNoted_ = true;
+        const std::wstring note = L"Log rotation held back: the rotation index cannot be stored in " +
+                                  settings_->folderIni() + L"; this file grows past MaxSize until it can.";
+        writeLine(BuildLine(L"CLogging.cpp", L"OpenLogFile", __LINE__, 2, note.c_str(), now));
+    }
+    return writeLine(BuildLine(file, function, line, level, message, now));
 }
 
 std::wstring CLogging::LogFilePath(DWORD index) const
@@ -336,26 +352,50 @@ std::uint32_t CLogging::OpenLogFile(Orvik::win::UniqueFile& logFile)
         return ERROR_INVALID_PARAMETER;
     if (logFile)
         return ERROR_ALREADY_EXISTS;
+    DWORD openError = 0; // also tells OPEN_ALWAYS whether the file was there
     const auto open = [&](DWORD index, DWORD disposition) {
-        logFile.reset(::CreateFileW(LogFilePath(index).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition, FILE_ATTRIBUTE_ARCHIVE,
-                                    nullptr));
+        Orvik::win::UniqueFile opened(::CreateFileW(LogFilePath(index).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                                                    FILE_ATTRIBUTE_ARCHIVE, nullptr));
+        openError = ::GetLastError();
+        logFile = std::move(opened);
         return static_cast<bool>(logFile);
     };
-    const auto create = [&](DWORD index) -> std::uint32_t {
-        if (!open(index, CREATE_ALWAYS))
-            return lastErrorOr(ERROR_OPEN_FAILED);
+    const auto startWithMark = [&]() -> std::uint32_t {
         DWORD written = 0;
         if (!::WriteFile(logFile.get(), &kByteOrderMark, sizeof(kByteOrderMark), &written, nullptr))
             return lastErrorOr(ERROR_WRITE_FAULT);
         return 0;
     };
+    const auto create = [&](DWORD index) -> std::uint32_t {
+        if (!open(index, CREATE_ALWAYS))
+            return lastErrorOr(ERROR_OPEN_FAILED);
+        return startWithMark();
+    };
+    const auto append = [&](DWORD index) -> std::uint32_t {
+        if (!open(index, OPEN_ALWAYS))
+            return lastErrorOr(ERROR_OPEN_FAILED);
+        if (openError != ERROR_ALREADY_EXISTS)
+            return startWithMark();
+        LARGE_INTEGER end{};
+        ::SetFilePointerEx(logFile.get(), end, nullptr, FILE_END);
+        return 0;
+    };
+    // A rotation replaces a file, so it goes ahead only once the new index is
+    // stored: otherwise the next line would read the old index, find its file
+    // full and replace the new file again, losing this line. Until the index
+    // can be stored the current file grows past MaxSize.
+    const auto rotateTo = [&](DWORD next, DWORD current) -> std::uint32_t {
+        if (settings_->writeLastLogIdx(next))
+            return create(next);
+        rotationHeld_ = true;
+        return append(current);
+    };
 
+    rotationHeld_ = false;
     const DWORD index = settings_->readLastLogIdx();
-    if (index >= maxEntries_) {
-        settings_->writeLastLogIdx(0);
-        return create(0);
-    }
+    if (index >= maxEntries_)
+        return rotateTo(0, 0);
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!::GetFileAttributesExW(LogFilePath(index).c_str(), GetFileExInfoStandard, &data))
         return create(index);
@@ -367,10 +407,7 @@ std::uint32_t CLogging::OpenLogFile(Orvik::win::UniqueFile& logFile)
         ::SetFilePointerEx(logFile.get(), end, nullptr, FILE_END);
         return 0;
     }
-    const DWORD next = index + 1 < maxEntries_ ? index + 1 : 0;
-    const std::uint32_t created = create(next);
-    settings_->writeLastLogIdx(next);
-    return created;
+    return rotateTo(index + 1 < maxEntries_ ? index + 1 : 0, index);
 }
 
 std::wstring CLogging::BuildLine(const wchar_t* file, const wchar_t* function, std::int32_t line,

@@ -81,6 +81,9 @@ private:
     std::uint32_t options_;
     std::atomic<std::uint32_t> enabled_;
     FolderState folderState_ = FolderState::Pending; // under the writer mutex
+    // Rotation waits for a storable index (under the writer mutex), and says so once.
+    bool rotationHeld_ = false;
+    bool rotationHeldNoted_ = false;
     std::atomic<unsigned long> droppedLines_{0};
 };
 

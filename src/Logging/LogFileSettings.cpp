@@ -98,7 +98,7 @@ bool LogFileSettings::writeLastLogIdx(DWORD index) const
 {
     Basalt::CObfuscatedIniReader folder(true);
     folder.LoadFile(folderIni_);
-    return folder.WriteDWORD(names::kIniSection, names::kIniLastLogIdx, index);
+    return folder.WriteDWORD(names::kIniSection, names::kIniLastLogIdx, index) && readLastLogIdx() == index;
 }
 
 } // namespace internal

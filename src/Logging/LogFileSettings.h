@@ -28,6 +28,8 @@ public:
     LogFileValues read(bool repairInvalid = true) const;
     // The rotation index of the folder file; 0 when it has none.
     DWORD readLastLogIdx() const;
+    // True only when the index is in the file and reads back as written: a
+    // rotation that went on without it would be undone by the next line.
     bool writeLastLogIdx(DWORD index) const;
 
     const std::wstring& folderIni() const { return folderIni_; }

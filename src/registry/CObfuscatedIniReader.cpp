@@ -4,10 +4,29 @@
 
 #include <climits>
 #include <cwchar>
+#include <cwctype>
 #include <exception>
 #include <vector>
 
 namespace Basalt {
+namespace {
+
+// Names as the profile functions compare them: case folded to upper case.
+std::wstring folded(const std::wstring& name)
+{
+    std::wstring upper = name;
+    if (upper.empty() || upper.size() > INT_MAX)
+        return upper;
+    const int length = static_cast<int>(upper.size());
+    if (::LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, name.c_str(), length, &upper[0], length) != length) {
+        upper = name;
+        for (wchar_t& c : upper)
+            c = static_cast<wchar_t>(std::towupper(c));
+    }
+    return upper;
+}
+
+} // namespace
 
 CObfuscatedIniReader::CObfuscatedIniReader(bool strict) : strict_(strict) {}
 
@@ -23,7 +42,7 @@ bool CObfuscatedIniReader::LoadFile(const std::wstring& path)
                 DWORD type = REG_NONE;
                 if (scrambled::decodeIniValue(text, clear, type) != ERROR_SUCCESS)
                     continue;
-                Entry& entry = entries_[JoinName(section, key)];
+                Entry& entry = entries_[folded(JoinName(section, key))];
                 entry.value = clear;
                 entry.scrambled = true;
                 entry.type = type;
@@ -40,11 +59,15 @@ bool CObfuscatedIniReader::LoadFile(const std::wstring& path)
 
 bool CObfuscatedIniReader::ReadStringByName(const std::wstring& name, std::wstring& value)
 {
-    const auto found = entries_.find(name);
-    if (found == entries_.end() || (strict_ && !found->second.scrambled))
+    try {
+        const auto found = entries_.find(folded(name));
+        if (found == entries_.end() || (strict_ && !found->second.scrambled))
+            return false;
+        value = found->second.value;
+        return true;
+    } catch (const std::exception&) {
         return false;
-    value = found->second.value;
-    return true;
+    }
 }
 
 bool CObfuscatedIniReader::ReadDWORDByName(const std::wstring& name, DWORD& value)
@@ -62,13 +85,13 @@ bool CObfuscatedIniReader::ReadDWORDByName(const std::wstring& name, DWORD& valu
 
 bool CObfuscatedIniReader::CopySection(const std::wstring& section, IniSection& values)
 {
-    const auto found = sections_.find(section);
-    if (found == sections_.end())
-        return false;
     try {
+        const auto found = sections_.find(folded(section));
+        if (found == sections_.end())
+            return false;
         for (const auto& [key, text] : found->second) {
             if (strict_) {
-                const auto entry = entries_.find(JoinName(section, key));
+                const auto entry = entries_.find(folded(JoinName(section, key)));
                 if (entry == entries_.end() || !entry->second.scrambled)
                     continue;
             }
@@ -125,15 +148,18 @@ bool CObfuscatedIniReader::Keep(const std::wstring& section, const std::wstring&
     if (section.empty() || key.empty())
         return false;
     try {
-        const std::wstring name = JoinName(section, key);
-        if (!scrambled && entries_.count(name) != 0)
+        const std::wstring name = folded(JoinName(section, key));
+        const auto known = entries_.find(name);
+        if (!scrambled && known != entries_.end())
             return false; // a repeated key in the file: the first one counts, as for the profile functions
-        IniSection& values = sections_[section];
-        Entry& entry = entries_[name];
+        IniSection& values = sections_[folded(section)];
+        Entry& entry = known != entries_.end() ? known->second : entries_[name];
+        if (entry.key.empty())
+            entry.key = key;
         entry.value = text;
         entry.scrambled = scrambled;
         entry.type = type;
-        values[key] = text;
+        values[entry.key] = text; // the profile functions keep the spelling a key has in the file
         return true;
     } catch (const std::exception&) {
         return false;

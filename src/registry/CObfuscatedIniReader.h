@@ -3,6 +3,9 @@
 // (ScrambledForm.h), such as log.ini. Values that check out are kept in clear
 // and marked; a strict reader finds only those, so a value someone typed into
 // the file in plain text counts as missing. Writes are always scrambled.
+// Section and key names are matched without regard to case, as the platform's
+// profile functions match them when they write: a value written under
+// "Config" into a file whose section reads "[CONFIG]" lands in that section.
 
 #include "registry/CBaseIniReader.h"
 
@@ -30,6 +33,7 @@ private:
         std::wstring value;
         bool scrambled = false;
         DWORD type = REG_NONE; // declared type of a scrambled value
+        std::wstring key;      // as first spelt in the file
     };
 
     bool Keep(const std::wstring& section, const std::wstring& key, const std::wstring& text, bool scrambled,
@@ -37,6 +41,7 @@ private:
     bool WriteBlob(const std::wstring& section, const std::wstring& key, const std::vector<BYTE>& blob);
 
     bool strict_;
+    // Both keyed by the case-folded name; an IniSection keeps the spelling of its keys.
     std::unordered_map<std::wstring, Entry> entries_;      // by section + "." + key
     std::unordered_map<std::wstring, IniSection> sections_; // by section
 };

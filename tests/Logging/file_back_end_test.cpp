@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 #include <shlobj.h>
 
@@ -216,6 +217,77 @@ TEST_F(FileBackEnd, UnusableFoldersFilesAndSettingsNeverCrash)
     EXPECT_EQ(0u, log.Uninitialize());
     EXPECT_EQ(20002u, log.Uninitialize());
     EXPECT_EQ(87u, log.Initialize(L"", nullptr, nullptr, nullptr));
+}
+
+// Rotation replaces a file only once the new index is stored and reads back:
+// with a log.ini that cannot be written (a folder of that name), or one whose
+// section is spelt "[CONFIG]" (the profile writer matches names without regard
+// to case, so the index goes there), every line still ends up on disk once.
+TEST_F(FileBackEnd, NoLineIsLostWhenTheRotationIndexCannotBeStoredOrReadBack)
+{
+    constexpr int kLines = 200; // about 3.6 KB each: more than one file, less than three
+    const auto writeAll = [&](const wchar_t* group, DWORD& files) {
+        CLogging log(data.path());
+        EXPECT_EQ(0u, log.Initialize(group, nullptr, nullptr, nullptr));
+        for (int i = 0; i < kLines; ++i) {
+            const std::wstring message = L"line " + std::to_wstring(i) + L" " + std::wstring(1700, L'x') + L" end";
+            EXPECT_EQ(0u, log.WriteFormatted(nullptr, nullptr, 0, 3, message.c_str())) << i;
+        }
+        std::vector<int> seen(kLines, 0);
+        int notes = 0;
+        files = 0;
+        for (DWORD index = 0; index < log.GetMaxEntries(); ++index) {
+            const std::wstring text = readLogText(log.LogFilePath(index));
+            files += text.empty() ? 0 : 1;
+            for (std::size_t start = 0, end = text.find(L"\r\n"); end != std::wstring::npos;
+                 start = end + 2, end = text.find(L"\r\n", start)) {
+                const std::wstring line = text.substr(start, end - start);
+                const std::size_t at = line.find(L"]$ line ");
+                if (at != std::wstring::npos && line.size() > 4 && line.compare(line.size() - 4, 4, L" end") == 0) {
+                    const int number = std::stoi(line.substr(at + 8));
+                    if (number >= 0 && number < kLines)
+                        ++seen[number];
+                } else if (line.find(L"(Warning)$") != std::wstring::npos &&
+                           line.find(L"Log rotation held back") != std::wstring::npos) {
+                    ++notes;
+                }
+            }
+        }
+        std::wstring wrong; // "line:times" of every line not on disk exactly once
+        for (int i = 0; i < kLines; ++i) {
+            if (seen[i] != 1)
+                wrong += L" " + std::to_wstring(i) + L":" + std::to_wstring(seen[i]);
+        }
+        EXPECT_TRUE(wrong.empty()) << "group " << group << ", lines not on disk once:" << wrong;
+        return notes;
+    };
+
+    // Unwritable: the first file grows, and the log says why once.
+    ASSERT_EQ(ERROR_SUCCESS, ::SHCreateDirectoryExW(nullptr, (root() + L"A\\test_logging\\log.ini").c_str(), nullptr));
+    DWORD files = 0;
+    EXPECT_EQ(1, writeAll(L"A", files));
+    EXPECT_EQ(1u, files);
+
+    // "[CONFIG]": its settings count, the index is found there, rotation goes on.
+    const std::wstring upperIni = root() + L"B\\test_logging\\log.ini";
+    ::SHCreateDirectoryExW(nullptr, (root() + L"B\\test_logging").c_str(), nullptr);
+    {
+        Basalt::CObfuscatedIniReader ini(true);
+        ini.LoadFile(upperIni);
+        ASSERT_TRUE(ini.WriteDWORD(L"CONFIG", names::kIniSeverity, 1));
+    }
+    {
+        CLogging log(data.path());
+        ASSERT_EQ(0u, log.Initialize(L"B", nullptr, nullptr, nullptr));
+        EXPECT_TRUE(log.IsLevelEnabled(1)) << "Severity under [CONFIG] was not read";
+    }
+    EXPECT_EQ(0, writeAll(L"B", files));
+    EXPECT_EQ(3u, files);
+    const ETWLogging::internal::LogFileSettings settings(upperIni, rootIni());
+    EXPECT_EQ(2u, settings.readLastLogIdx());
+    std::ifstream raw{std::filesystem::path(upperIni)};
+    const std::string content((std::istreambuf_iterator<char>(raw)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(std::string::npos, content.find("[Config]")) << "the index went into a section of its own";
 }
 
 // A writer that cannot have the writer mutex within its 7 s drops the line

@@ -1,6 +1,7 @@
-// Four processes write into one log folder at once: every line arrives
-// exactly once, whole, and every file starts with the byte-order mark.
+// Writers in other processes: four of them share one log folder without losing
+// or tearing a line, and a first log call does not wait for a held writer mutex.
 #include "LogTestFolder.h"
+#include "Logging/CLogging.h"
 #include "Logging/LoggingNames.h"
 #include "ModuleLibrary.h"
 #include "registry/CObfuscatedIniReader.h"
@@ -18,6 +19,28 @@ namespace names = ETWLogging::names;
 
 namespace {
 
+// Starts the helper program; Wine now and then refuses a start with 1359 on a busy machine.
+Orvik::win::UniqueKernelHandle startWriter(const std::wstring& arguments)
+{
+    const std::wstring writer = testsupport::buildFolder() + L"tests\\log_writer.exe";
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        std::wstring commandLine = L"\"" + writer + L"\" " + arguments;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process{};
+        if (::CreateProcessW(writer.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &process)) {
+            ::CloseHandle(process.hThread);
+            return Orvik::win::UniqueKernelHandle(process.hProcess);
+        }
+        if (::GetLastError() != ERROR_INTERNAL_ERROR)
+            break;
+        ::Sleep(200);
+    }
+    ADD_FAILURE() << "cannot start log_writer: " << ::GetLastError();
+    return {};
+}
+
 TEST(FileWriters, FourProcessesShareOneFolderWithoutLosingOrTearingALine)
 {
     constexpr int kWriters = 4;
@@ -32,19 +55,11 @@ TEST(FileWriters, FourProcessesShareOneFolderWithoutLosingOrTearingALine)
         ASSERT_TRUE(ini.WriteDWORD(names::kIniSection, names::kIniMaxEntries, names::kMaxMaxEntries));
     }
 
-    const std::wstring writer = testsupport::buildFolder() + L"tests\\log_writer.exe";
     std::vector<Orvik::win::UniqueKernelHandle> processes;
     for (int id = 0; id < kWriters; ++id) {
-        std::wstring commandLine = L"\"" + writer + L"\" \"" + data.path() + L"\" " + std::to_wstring(id) + L" " +
-                                   std::to_wstring(kLines);
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process{};
-        ASSERT_TRUE(::CreateProcessW(writer.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                     &startup, &process))
-            << ::GetLastError();
-        ::CloseHandle(process.hThread);
-        processes.emplace_back(process.hProcess);
+        processes.push_back(
+            startWriter(L"\"" + data.path() + L"\" " + std::to_wstring(id) + L" " + std::to_wstring(kLines)));
+        ASSERT_TRUE(processes.back());
     }
     for (auto& process : processes) {
         ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.get(), 240000));
@@ -84,6 +99,47 @@ TEST(FileWriters, FourProcessesShareOneFolderWithoutLosingOrTearingALine)
     EXPECT_EQ(static_cast<std::size_t>(kWriters * kLines), seen.size());
     for (const auto& [key, count] : seen)
         EXPECT_EQ(1, count) << "writer " << key.first << " line " << key.second;
+}
+
+// A process's first log call while another process holds the writer mutex:
+// it neither waits for it nor goes on with the defaults; log.ini counts.
+TEST(FileWriters, FirstInitialisationReadsLogIniWhileAnotherProcessHoldsTheMutex)
+{
+    logtest::ScratchFolder data(L"um-held-");
+    const std::wstring root = data.path() + names::kLogRootFolder;
+    ::SHCreateDirectoryExW(nullptr, root.c_str(), nullptr);
+    {
+        Basalt::CObfuscatedIniReader ini(true);
+        ini.LoadFile(root + L"log.ini");
+        ASSERT_TRUE(ini.WriteDWORD(names::kIniSection, names::kIniSeverity, 1));
+        ASSERT_TRUE(ini.WriteDWORD(names::kIniSection, names::kIniMaxEntries, 5));
+    }
+    const std::wstring tag = std::to_wstring(::GetCurrentProcessId());
+    const std::wstring heldName = L"um-held-" + tag;
+    const std::wstring releaseName = L"um-release-" + tag;
+    Orvik::win::UniqueEvent held(::CreateEventW(nullptr, TRUE, FALSE, heldName.c_str()));
+    Orvik::win::UniqueEvent release(::CreateEventW(nullptr, TRUE, FALSE, releaseName.c_str()));
+    ASSERT_TRUE(held && release);
+    // The mutex of this test program's own writers.
+    const std::wstring mutexName = std::wstring(L"test_logging_") + names::kWriterMutexSuffix;
+    Orvik::win::UniqueKernelHandle holder = startWriter(L"--hold " + mutexName + L" " + heldName + L" " + releaseName);
+    ASSERT_TRUE(holder);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(held.get(), 30000));
+
+    ETWLogging::CLogging log(data.path());
+    ASSERT_EQ(0u, log.Initialize(L"G", nullptr, nullptr, nullptr));
+    EXPECT_EQ(1u, log.GetSeverity());
+    EXPECT_EQ(5u, log.GetMaxEntries());
+    EXPECT_TRUE(log.IsLevelEnabled(1));
+
+    ::SetEvent(release.get());
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(holder.get(), 30000));
+    DWORD exitCode = 1;
+    ::GetExitCodeProcess(holder.get(), &exitCode);
+    EXPECT_EQ(0u, exitCode);
+    // Once the holder is gone, a Normal line is written.
+    EXPECT_EQ(0u, log.WriteFormatted(nullptr, nullptr, 0, 1, L"after the holder"));
+    EXPECT_NE(std::wstring::npos, logtest::readLogText(log.LogFilePath(0)).find(L"(Normal)$ [test_logging.ex]$ after the holder"));
 }
 
 } // namespace

@@ -1,13 +1,37 @@
 // Writes numbered lines through the file back end, for the test that runs
-// several writers into one log folder at once.
+// several writers into one log folder at once; or holds a writer mutex for
+// the test of a first log call while another process writes.
 // Usage: log_writer <data folder> <writer id> <lines>
+//        log_writer --hold <mutex name> <held event name> <release event name>
 #include "Logging/CLogging.h"
+#include "win/UniqueHandle.h"
 
 #include <cwchar>
 #include <string>
 
+namespace {
+
+// Takes the mutex, says so through the first event and keeps it until the
+// second one is set (at most a minute).
+int holdMutex(const wchar_t* mutexName, const wchar_t* heldName, const wchar_t* releaseName)
+{
+    Orvik::win::UniqueMutex mutex(::CreateMutexW(nullptr, FALSE, mutexName));
+    Orvik::win::UniqueEvent held(::OpenEventW(EVENT_MODIFY_STATE, FALSE, heldName));
+    Orvik::win::UniqueEvent release(::OpenEventW(SYNCHRONIZE, FALSE, releaseName));
+    if (!mutex || !held || !release || ::WaitForSingleObject(mutex.get(), 10000) != WAIT_OBJECT_0)
+        return 4;
+    ::SetEvent(held.get());
+    const DWORD waited = ::WaitForSingleObject(release.get(), 60000);
+    ::ReleaseMutex(mutex.get());
+    return waited == WAIT_OBJECT_0 ? 0 : 5;
+}
+
+} // namespace
+
 int wmain(int argc, wchar_t** argv)
 {
+    if (argc == 5 && std::wcscmp(argv[1], L"--hold") == 0)
+        return holdMutex(argv[2], argv[3], argv[4]);
     if (argc < 4)
         return 2;
     ETWLogging::CLogging log(argv[1]);

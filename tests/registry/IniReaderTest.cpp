@@ -46,18 +46,20 @@ TEST_F(IniReader, ParsingCornerCases)
     const std::wstring path = folder_.file(L"parse.ini");
     writeFile(path, "before any section=1\r\n  [  Config  ]  \r\n  Spaced Key  =  value with spaces  \r\n"
                     "; Commented=1\nno equals sign\nPair=a=b\nPair=repeated: the first counts\nEmpty=\n=no key\n"
-                    "[   ]\nStillConfig=yes\n[config]\nCase=lower\n[Last]\nNoNewline=end");
+                    "[   ]\nStillConfig=yes\n[config]\nCase=lower\nPAIR=repeated in another case\n[Last]\nNoNewline=end");
     CObfuscatedIniReader reader(false);
     ASSERT_TRUE(reader.LoadFile(path));
     EXPECT_EQ(3u, reader.GetSectionCount());
     EXPECT_EQ(6u, reader.GetKeyLineCount());
     IniSection config;
     ASSERT_TRUE(reader.CopySection(L"Config", config));
+    // Names match without regard to case, as for the profile functions: "[config]" goes on "[Config]".
     EXPECT_EQ((IniSection{{L"Spaced Key", L"value with spaces"}, {L"Pair", L"a=b"}, {L"Empty", L""},
-                          {L"StillConfig", L"yes"}}),
+                          {L"StillConfig", L"yes"}, {L"Case", L"lower"}}),
               config);
     std::wstring lower, last;
     EXPECT_TRUE(reader.ReadString(L"config", L"Case", lower) && lower == L"lower");
+    EXPECT_TRUE(reader.ReadString(L"CONFIG", L"pair", lower) && lower == L"a=b");
     EXPECT_TRUE(reader.ReadString(L"Last", L"NoNewline", last) && last == L"end");
     EXPECT_FALSE(reader.ReadString(L"", L"before any section", last));
     EXPECT_FALSE(reader.CopySection(L"Nowhere", config));

@@ -85,7 +85,7 @@ TEST_F(LogConfigToolTest, BackEndChoiceIsReadThroughTheScrambledKey)
         ASSERT_EQ(ERROR_SUCCESS, key.QueryDWORDValue(names::kLoggingMechanismValue, mechanism));
         EXPECT_EQ(expected, mechanism);
     }
-    EXPECT_EQ(2, run({L"backend", L"files"}));
+    EXPECT_EQ(ERROR_INVALID_COMMAND_LINE, run({L"backend", L"files"}));
 }
 
 TEST_F(LogConfigToolTest, IniValuesReachTheFileTheModuleReads)
@@ -102,8 +102,8 @@ TEST_F(LogConfigToolTest, IniValuesReachTheFileTheModuleReads)
     EXPECT_EQ(ERROR_INVALID_PARAMETER, run({L"ini", L"set", L"MaxSize", L"100000"}));
     ASSERT_TRUE(moduleReads(rootIni(), names::kIniMaxSize, value));
     EXPECT_EQ(1048576u, value);
-    EXPECT_EQ(2, run({L"ini", L"set", L"MaxSize", L"-5"}));
-    EXPECT_EQ(2, run({L"ini", L"set", L"Colour", L"1"}));
+    EXPECT_EQ(ERROR_INVALID_COMMAND_LINE, run({L"ini", L"set", L"MaxSize", L"-5"}));
+    EXPECT_EQ(ERROR_INVALID_COMMAND_LINE, run({L"ini", L"set", L"Colour", L"1"}));
 
     ASSERT_EQ(0, run({L"ini", L"reset", L"MaxSize"}));
     EXPECT_FALSE(moduleReads(rootIni(), names::kIniMaxSize, value));
@@ -163,6 +163,46 @@ TEST_F(LogConfigToolTest, ShowReportsTheValuesInEffectWithoutRepairingFiles)
     ASSERT_TRUE(after.LoadFile(folder + L"\\log.ini"));
     ASSERT_TRUE(after.ReadDWORD(names::kIniSection, names::kIniMaxSize, value));
     EXPECT_EQ(100000u, value);
+}
+
+// What a script or an administrator reads from the tool: each file once, exit
+// codes that tell a bad command line from a missing file, numbers as typed,
+// and a damaged back-end choice called damaged.
+TEST_F(LogConfigToolTest, ReportsAndExitCodesSayWhatIsThere)
+{
+    ASSERT_EQ(0, run({L"ini", L"set", L"MaxEntries", L"010"})) << output_;
+    DWORD value = 0;
+    ASSERT_TRUE(moduleReads(rootIni(), names::kIniMaxEntries, value));
+    EXPECT_EQ(10u, value);
+    ASSERT_EQ(0, run({L"ini", L"set", L"Options", L"0x3C"})) << output_;
+    ASSERT_TRUE(moduleReads(rootIni(), names::kIniOptions, value));
+    EXPECT_EQ(0x3Cu, value);
+    for (const wchar_t* bad : {L"0x", L"1e3", L" 5", L"+5", L"4294967296", L"0x1G"})
+        EXPECT_EQ(ERROR_INVALID_COMMAND_LINE, run({L"ini", L"set", L"Options", bad})) << bad;
+
+    ASSERT_EQ(0, run({L"show"}));
+    const std::wstring listed = rootIni() + L":";
+    const std::size_t first = output_.find(listed);
+    ASSERT_NE(std::wstring::npos, first) << output_;
+    EXPECT_EQ(std::wstring::npos, output_.find(listed, first + 1)) << output_;
+
+    const int usage = run({L"decode", L"ini"});
+    EXPECT_NE(std::wstring::npos, output_.find(L"Usage:"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, run({L"decode", L"ini", programData_ + L"\\missing.ini"})) << output_;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, run({L"decode", L"reg", L"SOFTWARE\\Nowhere", L"Value"})) << output_;
+    EXPECT_NE(ERROR_FILE_NOT_FOUND, usage);
+    EXPECT_EQ(ERROR_INVALID_COMMAND_LINE, usage);
+
+    // A plain DWORD where the module reads a scrambled one.
+    {
+        Basalt::CRegKey key;
+        ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_LOCAL_MACHINE, names::kLoggingKey, nullptr, REG_OPTION_NON_VOLATILE,
+                                            KEY_READ | KEY_WRITE));
+        ASSERT_EQ(ERROR_SUCCESS, key.SetDWORDValue(names::kLoggingMechanismValue, names::kMechanismFile));
+    }
+    ASSERT_EQ(0, run({L"show"}));
+    EXPECT_NE(std::wstring::npos, output_.find(L"Back end: trace (the \"Logging Mechanism\" value is damaged")) << output_;
+    EXPECT_EQ(std::wstring::npos, output_.find(L"no \"Logging Mechanism\" value")) << output_;
 }
 
 } // namespace

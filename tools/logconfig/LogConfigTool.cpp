@@ -12,7 +12,6 @@
 
 #include <shlobj.h>
 
-#include <cerrno>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
@@ -23,7 +22,10 @@ namespace Orvik::tools {
 namespace names = ETWLogging::names;
 namespace {
 
-constexpr int kUsageError = 2;
+// The Windows code for exactly this, which none of the file and registry calls
+// of the commands returns: a script can tell a bad command line from, say, a
+// missing file (2).
+constexpr int kUsageError = ERROR_INVALID_COMMAND_LINE;
 constexpr REGSAM kView = KEY_WOW64_64KEY;
 
 struct IniKeyRule {
@@ -52,15 +54,29 @@ const IniKeyRule* findIniKey(const std::wstring& key)
     return nullptr;
 }
 
+// Decimal, or hexadecimal after "0x": a leading zero is no octal marker, so
+// "010" is ten. No sign, no white space.
 bool parseDword(const std::wstring& text, DWORD& value)
 {
-    if (text.empty())
+    const bool hex = text.size() > 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X');
+    const std::wstring digits = hex ? text.substr(2) : text;
+    if (digits.empty())
         return false;
-    wchar_t* end = nullptr;
-    errno = 0;
-    const unsigned long long parsed = std::wcstoull(text.c_str(), &end, 0);
-    if (errno != 0 || end == nullptr || *end != L'\0' || parsed > MAXDWORD || text[0] == L'-')
-        return false;
+    unsigned long long parsed = 0;
+    for (const wchar_t c : digits) {
+        unsigned digit = 0;
+        if (c >= L'0' && c <= L'9')
+            digit = static_cast<unsigned>(c - L'0');
+        else if (hex && c >= L'a' && c <= L'f')
+            digit = static_cast<unsigned>(c - L'a' + 10);
+        else if (hex && c >= L'A' && c <= L'F')
+            digit = static_cast<unsigned>(c - L'A' + 10);
+        else
+            return false;
+        parsed = parsed * (hex ? 16 : 10) + digit;
+        if (parsed > MAXDWORD)
+            return false;
+    }
     value = static_cast<DWORD>(parsed);
     return true;
 }
@@ -253,7 +269,7 @@ int LogConfigTool::resetIniValue(const IniTarget& target, const std::wstring& ke
     if (!::WritePrivateProfileStringW(names::kIniSection, rule->key, nullptr, path.c_str())) {
         const DWORD error = ::GetLastError();
         say(L"Cannot write " + path + L": " + systemMessage(error));
-        return static_cast<int>(error);
+        return error != 0 ? static_cast<int>(error) : ERROR_WRITE_FAULT;
     }
     say(path + L": " + rule->key + L" removed (default " + std::to_wstring(rule->defaultValue) + L")");
     return 0;
@@ -378,12 +394,24 @@ void LogConfigTool::showTraceConfiguration(const std::wstring& application)
 int LogConfigTool::show(const IniTarget& folder, const OverrideTarget& overrides)
 {
     {
+        // The module takes anything but a readable 1 for the trace back end;
+        // a value that is there but unreadable is worth telling from none.
         Basalt::CObfuscatedRegKey key;
         DWORD mechanism = 0;
-        std::wstring backEnd = L"trace (no \"Logging Mechanism\" value)";
-        if (key.Open(HKEY_LOCAL_MACHINE, names::kLoggingKey, KEY_READ | kView) == ERROR_SUCCESS &&
-            key.QueryDWORDValue(names::kLoggingMechanismValue, mechanism) == ERROR_SUCCESS)
+        const std::wstring value = L"\"Logging Mechanism\"";
+        LONG status = key.Open(HKEY_LOCAL_MACHINE, names::kLoggingKey, KEY_READ | kView);
+        if (status == ERROR_SUCCESS)
+            status = key.QueryDWORDValue(names::kLoggingMechanismValue, mechanism);
+        std::wstring backEnd;
+        if (status == ERROR_SUCCESS)
             backEnd = mechanism == names::kMechanismFile ? L"file" : L"trace";
+        else if (status == ERROR_FILE_NOT_FOUND)
+            backEnd = L"trace (no " + value + L" value)";
+        else if (status == ERROR_INVALID_DATA || status == ERROR_MORE_DATA)
+            backEnd = L"trace (the " + value + L" value is damaged: not a scrambled DWORD, so the module ignores it;"
+                      L" set it again with \"backend file|trace\")";
+        else
+            backEnd = L"trace (" + value + L" cannot be read: " + systemMessage(static_cast<DWORD>(status)) + L")";
         say(L"Back end: " + backEnd);
     }
 
@@ -426,10 +454,10 @@ int LogConfigTool::show(const IniTarget& folder, const OverrideTarget& overrides
             L" MaxEntries=" + std::to_wstring(values.maxEntries) + L" Severity=" + std::to_wstring(values.severity) +
             L" Options=" + options);
     }
-    IniTarget root;
-    for (const IniTarget& target : {root, folder}) {
-        if (target.folderFile && target.process.empty())
-            break;
+    std::vector<IniTarget> files{IniTarget{}};
+    if (folder.folderFile && !folder.process.empty())
+        files.push_back(folder);
+    for (const IniTarget& target : files) {
         const std::wstring path = iniPath(target);
         if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
             say(L"  " + path + L": (none)");

@@ -39,8 +39,9 @@ public:
     // `programData` empty: the machine's common application data folder.
     explicit LogConfigTool(Output out, std::wstring programData = {});
 
-    // Runs one command line (without the program name); 0 on success, 2 for
-    // a usage error, else the Win32 code of what failed.
+    // Runs one command line (without the program name); 0 on success,
+    // ERROR_INVALID_COMMAND_LINE (1639) for a usage error, else the Win32 code
+    // of what failed (2 for a missing file or key).
     int run(const std::vector<std::wstring>& arguments);
 
     int setBackEnd(const std::wstring& which);
