@@ -158,7 +158,7 @@ public:
         entries_ = nullptr;
         library_.reset();
         std::wprintf(L"  host: %ls: UninitializeModule, DestroyModule -> 0x%08lX, 0x%08lX, FreeLibrary; "
-                     L"the cycle took %.1f ms\n",
+                     L"it was loaded for %.1f ms\n",
                      why, static_cast<unsigned long>(uninitialized), static_cast<unsigned long>(destroyed),
                      millisecondsNow() - loadStarted_);
     }
