@@ -8,6 +8,7 @@
 // The Wine prefix must hold the test root, as the trust_pki test fixture
 // leaves it (scripts/test.sh, or scripts/demo.sh, prepares it).
 
+#include "BenchCommon.h"
 #include "entry/ModuleFunctions.h"
 #include "trust/SignedLibraryValidation.h"
 #include "win/ProcAddress.h"
@@ -28,21 +29,6 @@ double nowMs()
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&counter);
     return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
-double median(std::vector<double> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
-}
-
-std::wstring ownFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    folder.resize(folder.find_last_of(L"\\/") + 1);
-    return folder;
 }
 
 extern "C" std::uint32_t acceptUnload(void*, const wchar_t*, std::uint32_t)
@@ -72,7 +58,7 @@ double bindOnce(const std::wstring& modulePath, bool& ok)
 
 int main()
 {
-    const std::wstring folder = ownFolder();
+    const std::wstring folder = benchsupport::programFolder();
     const std::wstring modulePath = folder + L"..\\UpdateModule.dll";
     const std::wstring brokerPath = folder + L"BusBroker.dll";
     const int rounds = 15;
@@ -107,8 +93,8 @@ int main()
         ratios.push_back(bound / checked);
     }
     std::printf("rounds                                        : %10d (warm, order alternating)\n", rounds);
-    std::printf("signed-library check of BusBroker.dll         : %10.1f ms (median)\n", median(check));
-    std::printf("LoadLibraryW(UpdateModule) .. InitializeModule: %10.1f ms (median)\n", median(binding));
-    std::printf("median of round ratios (binding / check)      : %10.2f (target <= 1.25)\n", median(ratios));
+    std::printf("signed-library check of BusBroker.dll         : %10.1f ms (median)\n", benchsupport::medianOf(check));
+    std::printf("LoadLibraryW(UpdateModule) .. InitializeModule: %10.1f ms (median)\n", benchsupport::medianOf(binding));
+    std::printf("median of round ratios (binding / check)      : %10.2f (target <= 1.25)\n", benchsupport::medianOf(ratios));
     return 0;
 }

@@ -13,6 +13,7 @@
 // registration, as the test fixtures leave them (scripts/test.sh or
 // scripts/demo.sh prepares it).
 
+#include "BenchCommon.h"
 #include "OnDemandCycle.h"
 #include "trust/FileSignatureCheck.h"
 #include "win/ComApartment.h"
@@ -27,21 +28,6 @@
 namespace {
 
 using sandbox::kPhaseCount;
-
-double median(std::vector<double> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
-}
-
-std::wstring ownFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    folder.resize(folder.find_last_of(L"\\/") + 1);
-    return folder;
-}
 
 bool servedRefresh(const sandbox::CycleResult& result)
 {
@@ -61,7 +47,7 @@ double bareChecks(const std::vector<std::wstring>& files, bool& ok)
 int main()
 {
     Orvik::win::ComApartment apartment;
-    const std::wstring folder = ownFolder();
+    const std::wstring folder = benchsupport::programFolder();
     const std::wstring modulePath = folder + L"..\\UpdateModule.dll";
     const std::vector<std::wstring> files = {sandbox::registeredServer(sandbox::kAgentClassId),
                                              folder + L"BusBroker.dll"};
@@ -107,10 +93,10 @@ int main()
                 rounds);
     std::printf("first cycle in this process                      : %8.1f ms\n", firstTotal);
     for (int p = 0; p < kPhaseCount; ++p)
-        std::printf("  %-47s: %8.1f ms (median; first %.1f)\n", sandbox::kCyclePhaseNames[p], median(phases[p]),
+        std::printf("  %-47s: %8.1f ms (median; first %.1f)\n", sandbox::kCyclePhaseNames[p], benchsupport::medianOf(phases[p]),
                     first.phases[p]);
-    std::printf("one cycle                                        : %8.1f ms (median)\n", median(cycles));
-    std::printf("WinVerifyTrust of the agent's server + the broker: %8.1f ms (median)\n", median(checks));
-    std::printf("median of round ratios (cycle / checks)          : %8.2f (target <= 1.3)\n", median(ratios));
+    std::printf("one cycle                                        : %8.1f ms (median)\n", benchsupport::medianOf(cycles));
+    std::printf("WinVerifyTrust of the agent's server + the broker: %8.1f ms (median)\n", benchsupport::medianOf(checks));
+    std::printf("median of round ratios (cycle / checks)          : %8.2f (target <= 1.3)\n", benchsupport::medianOf(ratios));
     return 0;
 }
