@@ -25,11 +25,24 @@ bool findVersionResource(const BYTE* image, std::size_t size, std::vector<BYTE>&
     const std::size_t ntOffset = static_cast<std::size_t>(dos->e_lfanew);
     if (dos->e_magic != IMAGE_DOS_SIGNATURE || !fits(ntOffset, sizeof(IMAGE_NT_HEADERS64)))
         return false;
+    // The optional header differs between 32-bit and 64-bit images; its
+    // resource directory entry is where each of them keeps it.
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(image + ntOffset);
-    if (nt->Signature != IMAGE_NT_SIGNATURE || nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC ||
-        nt->OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_RESOURCE)
+    if (nt->Signature != IMAGE_NT_SIGNATURE)
         return false;
-    const IMAGE_DATA_DIRECTORY directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE];
+    IMAGE_DATA_DIRECTORY directory{};
+    if (nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+        if (nt->OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_RESOURCE)
+            return false;
+        directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE];
+    } else if (nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
+        const auto* nt32 = reinterpret_cast<const IMAGE_NT_HEADERS32*>(nt);
+        if (nt32->OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_RESOURCE)
+            return false;
+        directory = nt32->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE];
+    } else {
+        return false;
+    }
     const std::size_t sectionsOffset =
         ntOffset + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) + nt->FileHeader.SizeOfOptionalHeader;
     const WORD sectionCount = nt->FileHeader.NumberOfSections;

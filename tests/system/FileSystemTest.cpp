@@ -77,4 +77,20 @@ TEST(FileVersionInfo, ReadsStringsKeepsTheFirstFileAndRefusesBadFiles)
     const TempFolder temp;
     for (const std::wstring& bad : {temp.write(L"zero.dll", ""), temp.path(), temp.file(std::wstring(300, L'v'))})
         EXPECT_FALSE(Basalt::FileVersionInfo().load(bad)) << label(bad);
+
+    // Read through a held file, the resource says the same; a file that is
+    // not an image, or a truncated one, has none.
+    Basalt::FileVersionInfo held;
+    ASSERT_TRUE(held.load(Orvik::win::HeldFile(UM_MODULE_DLL)));
+    EXPECT_EQ(L"2.1.0", held.value(Basalt::FileVersionInfo::kFileVersion));
+    EXPECT_EQ(L"Corvane", held.value(Basalt::FileVersionInfo::kCompanyName));
+    std::string head(4096, '\0');
+    {
+        HANDLE module = ::CreateFileW(UM_MODULE_DLL, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        DWORD read = 0;
+        ::ReadFile(module, &head[0], static_cast<DWORD>(head.size()), &read, nullptr);
+        ::CloseHandle(module);
+    }
+    for (const std::wstring& bad : {temp.write(L"text.dll", "MZ but nothing else"), temp.write(L"cut.dll", head)})
+        EXPECT_FALSE(Basalt::FileVersionInfo().load(Orvik::win::HeldFile(bad))) << label(bad);
 }
