@@ -1,0 +1,138 @@
+// The owner types every other layer relies on: closing keeps the caller's
+// last error, COM references balance, a closing gate waits for the call
+// inside and lets no later one in, and a whole-file lock gives up in time.
+
+#include "win/CallbackGate.h"
+#include "win/ComPtr.h"
+#include "win/FileLock.h"
+#include "win/UniqueHandle.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+namespace {
+
+TEST(UniqueHandle, ClosingKeepsTheLastErrorOfTheCallersFailure)
+{
+    Orvik::win::UniqueEvent event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(event);
+    ::SetLastError(ERROR_FILE_NOT_FOUND);
+    event.reset();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), ::GetLastError());
+    EXPECT_FALSE(event);
+
+    // A file handle's empty value is INVALID_HANDLE_VALUE, not null.
+    Orvik::win::UniqueFile missing(::CreateFileW(L"Z:\\no\\such\\file", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                                                 nullptr));
+    EXPECT_FALSE(missing);
+    const DWORD openError = ::GetLastError();
+    missing.reset();
+    EXPECT_EQ(openError, ::GetLastError());
+}
+
+// Counts its references; deletes nothing (it lives on the test's stack).
+class Counted : public IUnknown {
+public:
+    ULONG references = 1;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override
+    {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+    ULONG STDMETHODCALLTYPE Release() override { return --references; }
+};
+
+TEST(ComPtr, CopiesAddReferencesAndEveryOwnerReleasesOnce)
+{
+    Counted object;
+    {
+        Orvik::win::ComPtr<IUnknown> first;
+        *first.put() = &object;  // takes the reference the object was made with
+        {
+            Orvik::win::ComPtr<IUnknown> copy(first);
+            EXPECT_EQ(2u, object.references);
+            Orvik::win::ComPtr<IUnknown> moved(std::move(copy));
+            EXPECT_EQ(2u, object.references);
+            Orvik::win::ComPtr<IUnknown> assigned;
+            assigned = moved;
+            EXPECT_EQ(3u, object.references);
+            assigned = assigned;
+            EXPECT_EQ(3u, object.references);
+        }
+        EXPECT_EQ(1u, object.references);
+        IUnknown* detached = first.detach();
+        EXPECT_EQ(1u, object.references);
+        *first.put() = detached;
+        first.put();  // releases what it held before handing out the slot
+        EXPECT_EQ(0u, object.references);
+    }
+    EXPECT_EQ(0u, object.references);
+}
+
+TEST(CallbackGate, ClosingWaitsForTheCallInsideAndKeepsLaterOnesOut)
+{
+    auto gate = std::make_unique<Orvik::win::CallbackGate>();
+    const Orvik::win::CallbackGate::Pass pass = gate->pass();
+    std::atomic<bool> inside{false}, release{false}, finished{false};
+    std::thread caller([&] {
+        pass.run([&] {
+            inside = true;
+            while (!release)
+                ::Sleep(1);
+            finished = true;
+        });
+    });
+    while (!inside)
+        ::Sleep(1);
+    std::atomic<bool> closed{false};
+    std::thread closer([&] {
+        gate->close();
+        closed = true;
+    });
+    ::Sleep(100);
+    EXPECT_FALSE(closed) << "close returned while a call was inside";
+    release = true;
+    closer.join();
+    caller.join();
+    EXPECT_TRUE(finished);
+    bool ran = false;
+    EXPECT_FALSE(pass.run([&] { ran = true; }));
+    gate.reset();  // the pass outlives the gate
+    EXPECT_FALSE(pass.run([&] { ran = true; }));
+    EXPECT_FALSE(ran);
+}
+
+TEST(WholeFileLock, GivesUpAfterItsPatienceAndTakesAFreeFile)
+{
+    wchar_t folder[MAX_PATH] = {}, path[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, folder);
+    ::GetTempFileNameW(folder, L"uml", 0, path);
+    auto open = [&] {
+        return Orvik::win::UniqueFile(::CreateFileW(path, GENERIC_READ | GENERIC_WRITE,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                                    nullptr));
+    };
+    Orvik::win::UniqueFile holder = open(), waiter = open();
+    ASSERT_TRUE(holder && waiter);
+    {
+        const Orvik::win::WholeFileLock held(holder.get(), true, 0);
+        ASSERT_TRUE(held.locked());
+        const ULONGLONG start = ::GetTickCount64();
+        const Orvik::win::WholeFileLock refused(waiter.get(), false, 200, 10);
+        EXPECT_FALSE(refused.locked());
+        EXPECT_GE(::GetTickCount64() - start, 150u);
+    }
+    const Orvik::win::WholeFileLock free(waiter.get(), true, 0);
+    EXPECT_TRUE(free.locked());
+    holder.reset();
+    waiter.reset();
+    ::DeleteFileW(path);
+}
+
+} // namespace
