@@ -27,9 +27,10 @@ find_program(UM_OPENSSL_PROGRAM openssl)
 find_program(UM_OSSLSIGNCODE_PROGRAM osslsigncode)
 
 # The test PKI is made whenever the tools exist: the sandbox binaries are signed
-# with it even when the module carries the maker's anchors.
+# with it even when the module carries the maker's anchors. A release
+# configuration builds no sandbox and signs nothing with it.
 set(UM_TEST_PKI_AVAILABLE OFF)
-if(UM_OPENSSL_PROGRAM AND UM_OSSLSIGNCODE_PROGRAM)
+if(UM_OPENSSL_PROGRAM AND UM_OSSLSIGNCODE_PROGRAM AND NOT UM_RELEASE)
     execute_process(COMMAND sh ${UM_TEST_PKI_SCRIPTS}/make-pki.sh ${UM_TEST_PKI_DIR}
                     RESULT_VARIABLE pki_result OUTPUT_VARIABLE pki_output ERROR_VARIABLE pki_output)
     if(pki_result EQUAL 0)
@@ -141,6 +142,9 @@ endfunction()
 
 function(um_sign_binary target)
     cmake_parse_arguments(S "" "UNSIGNED_COPY;SIGNER;TIMESTAMP" "" ${ARGN})
+    if(UM_RELEASE)
+        message(FATAL_ERROR "um_sign_binary(${target}): a release configuration signs nothing with the test PKI")
+    endif()
     if(NOT UM_TEST_PKI_AVAILABLE)
         message(WARNING "um_sign_binary(${target}): no test PKI, the binary stays unsigned")
         return()
