@@ -47,45 +47,32 @@ add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.
 set(CMAKE_OBJCOPY ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY})
 
 function(um_ship_binary target)
-    get_target_property(type ${target} TYPE)
-    if(type STREQUAL "EXECUTABLE")
-        set(suffix ${CMAKE_EXECUTABLE_SUFFIX})
-    else()
-        set(suffix ${CMAKE_SHARED_LIBRARY_SUFFIX})
-    endif()
-    get_target_property(name ${target} OUTPUT_NAME)
-    if(NOT name)
-        set(name ${target})
-    endif()
-    set(unsigned ${name}.unsigned${suffix})
+    set(unsigned "$<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_PREFIX:${target}>$<TARGET_FILE_BASE_NAME:${target}>.unsigned$<TARGET_FILE_SUFFIX:${target}>")
     set_property(GLOBAL APPEND PROPERTY UM_SHIPPED_TARGETS ${target})
-    set_property(TARGET ${target} PROPERTY UM_UNSIGNED_NAME ${unsigned})
+    set_property(GLOBAL APPEND PROPERTY UM_SHIPPED_FILES "$<TARGET_FILE:${target}>")
+    set_property(GLOBAL APPEND PROPERTY UM_SHIPPED_UNSIGNED_FILES "${unsigned}")
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}> ${unsigned}
+        VERBATIM)
     if(NOT UM_RELEASE)
-        um_sign_binary(${target} UNSIGNED_COPY ${unsigned})
+        um_sign_binary(${target})
         return()
     endif()
     # A command that leaves the file as it was has not signed it.
     add_custom_command(TARGET ${target} POST_BUILD
-        COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}> $<TARGET_FILE_DIR:${target}>/${unsigned}
         COMMAND ${_um_sign_command} $<TARGET_FILE:${target}>
         COMMAND sh -c "if cmp -s \"$0\" \"$1\"; then echo \"The signing command left $0 unchanged\" >&2; exit 1; fi"
-                $<TARGET_FILE:${target}> $<TARGET_FILE_DIR:${target}>/${unsigned}
+                $<TARGET_FILE:${target}> ${unsigned}
         COMMENT "Signing ${target} with the maker's command"
         VERBATIM)
 endfunction()
 
 # Written once every folder has declared what it ships.
 function(_um_write_package_env)
-    get_property(targets GLOBAL PROPERTY UM_SHIPPED_TARGETS)
-    set(files "")
-    set(unsigned "")
-    foreach(target IN LISTS targets)
-        list(APPEND files "$<TARGET_FILE:${target}>")
-        list(APPEND unsigned "$<TARGET_FILE_DIR:${target}>/$<TARGET_PROPERTY:${target},UM_UNSIGNED_NAME>")
+    foreach(kind IN ITEMS TARGETS FILES UNSIGNED_FILES)
+        get_property(${kind} GLOBAL PROPERTY UM_SHIPPED_${kind})
+        list(JOIN ${kind} " " ${kind})
     endforeach()
-    list(JOIN targets " " targets)
-    list(JOIN files " " files)
-    list(JOIN unsigned " " unsigned)
     if(UM_RELEASE)
         set(release 1)
     else()
@@ -98,9 +85,9 @@ UM_RELEASE='${release}'
 UM_SOURCE_DIR='${CMAKE_SOURCE_DIR}'
 UM_CXX_COMPILER='${CMAKE_CXX_COMPILER}'
 UM_OBJDUMP='${CMAKE_OBJDUMP}'
-UM_SHIPPED_TARGETS='${targets}'
-UM_SHIPPED_FILES='${files}'
-UM_UNSIGNED_FILES='${unsigned}'
+UM_SHIPPED_TARGETS='${TARGETS}'
+UM_SHIPPED_FILES='${FILES}'
+UM_UNSIGNED_FILES='${UNSIGNED_FILES}'
 ")
 endfunction()
 cmake_language(DEFER CALL _um_write_package_env)
