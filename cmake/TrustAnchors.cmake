@@ -5,7 +5,8 @@
 # trust catalog's signer. A release build takes them from the maker:
 #   -DUM_RELEASE=ON -DUM_TRUST_ANCHORS=/path/to/anchors.txt
 # where anchors.txt holds one to four lines "root <40 hex digits>" and one line
-# "catalog-signer <40 hex digits>". Every other build generates a test PKI in
+# "catalog-signer <40 hex digits>"; it also needs the maker's signing command
+# (Release.cmake). Every other build generates a test PKI in
 # the build folder and compiles in its anchors: such a binary trusts code signed
 # with keys that lie in the build folder and must never be shipped.
 #
@@ -106,7 +107,8 @@ elseif(UM_TEST_PKI_AVAILABLE)
         "\n*** TEST TRUST ANCHORS ***\n"
         "This build trusts code signed by the test PKI in ${UM_TEST_PKI_DIR}, whose private "
         "keys lie in the build folder. Test and demo use only: never ship this build. "
-        "Release builds: -DUM_RELEASE=ON -DUM_TRUST_ANCHORS=<maker's anchors file>.\n")
+        "Release builds: -DUM_RELEASE=ON -DUM_TRUST_ANCHORS=<maker's anchors file> "
+        "-DUM_SIGN_COMMAND=<maker's signing command>.\n")
 else()
     message(FATAL_ERROR "No trust anchors: openssl and osslsigncode are needed to make the test PKI, "
                         "or pass -DUM_TRUST_ANCHORS=<file>")
