@@ -15,14 +15,20 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 commit="$(git -C "$root" rev-parse HEAD)"
 [ -z "$(git -C "$root" status --porcelain --untracked-files=no)" ] ||
     echo "rebuild-check.sh: uncommitted changes are not part of the check" >&2
+anchors=""
+if [ $# -ge 1 ]; then
+    [ -f "$1" ] || { echo "rebuild-check.sh: no such file: $1" >&2; exit 2; }
+    anchors="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
+fi
+
 work="$(mktemp -d "${TMPDIR:-/tmp}/um-rebuild.XXXXXX")"
 # Kept when something fails or differs, to look into.
-trap 'status=$?; if [ $status -eq 0 ]; then rm -rf "$work"; else echo "(kept $work)" >&2; fi' EXIT
-
-if [ $# -ge 1 ]; then
-    anchors="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
-    [ -f "$anchors" ] || { echo "rebuild-check.sh: no such file: $1" >&2; exit 2; }
-else
+finish() {
+    local status=$?
+    if [ $status -eq 0 ]; then rm -rf "$work"; else echo "(kept $work)" >&2; fi
+}
+trap finish EXIT
+if [ -z "$anchors" ]; then
     anchors="$work/anchors.txt"
     printf '%s\n' "root $(printf '1%.0s' {1..40})" "root $(printf '2%.0s' {1..40})" \
         "catalog-signer $(printf '3%.0s' {1..40})" >"$anchors"
