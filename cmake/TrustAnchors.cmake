@@ -5,7 +5,8 @@
 # trust catalog's signer. A release build takes them from the maker:
 #   -DUM_RELEASE=ON -DUM_TRUST_ANCHORS=/path/to/anchors.txt
 # where anchors.txt holds one to four lines "root <40 hex digits>" and one line
-# "catalog-signer <40 hex digits>". Every other build generates a test PKI in
+# "catalog-signer <40 hex digits>"; it also needs the maker's signing command
+# (Release.cmake). Every other build generates a test PKI in
 # the build folder and compiles in its anchors: such a binary trusts code signed
 # with keys that lie in the build folder and must never be shipped.
 #
@@ -27,9 +28,10 @@ find_program(UM_OPENSSL_PROGRAM openssl)
 find_program(UM_OSSLSIGNCODE_PROGRAM osslsigncode)
 
 # The test PKI is made whenever the tools exist: the sandbox binaries are signed
-# with it even when the module carries the maker's anchors.
+# with it even when the module carries the maker's anchors. A release
+# configuration builds no sandbox and signs nothing with it.
 set(UM_TEST_PKI_AVAILABLE OFF)
-if(UM_OPENSSL_PROGRAM AND UM_OSSLSIGNCODE_PROGRAM)
+if(UM_OPENSSL_PROGRAM AND UM_OSSLSIGNCODE_PROGRAM AND NOT UM_RELEASE)
     execute_process(COMMAND sh ${UM_TEST_PKI_SCRIPTS}/make-pki.sh ${UM_TEST_PKI_DIR}
                     RESULT_VARIABLE pki_result OUTPUT_VARIABLE pki_output ERROR_VARIABLE pki_output)
     if(pki_result EQUAL 0)
@@ -105,7 +107,8 @@ elseif(UM_TEST_PKI_AVAILABLE)
         "\n*** TEST TRUST ANCHORS ***\n"
         "This build trusts code signed by the test PKI in ${UM_TEST_PKI_DIR}, whose private "
         "keys lie in the build folder. Test and demo use only: never ship this build. "
-        "Release builds: -DUM_RELEASE=ON -DUM_TRUST_ANCHORS=<maker's anchors file>.\n")
+        "Release builds: -DUM_RELEASE=ON -DUM_TRUST_ANCHORS=<maker's anchors file> "
+        "-DUM_SIGN_COMMAND=<maker's signing command>.\n")
 else()
     message(FATAL_ERROR "No trust anchors: openssl and osslsigncode are needed to make the test PKI, "
                         "or pass -DUM_TRUST_ANCHORS=<file>")
@@ -141,6 +144,9 @@ endfunction()
 
 function(um_sign_binary target)
     cmake_parse_arguments(S "" "UNSIGNED_COPY;SIGNER;TIMESTAMP" "" ${ARGN})
+    if(UM_RELEASE)
+        message(FATAL_ERROR "um_sign_binary(${target}): a release configuration signs nothing with the test PKI")
+    endif()
     if(NOT UM_TEST_PKI_AVAILABLE)
         message(WARNING "um_sign_binary(${target}): no test PKI, the binary stays unsigned")
         return()
