@@ -1,4 +1,5 @@
 #include "Logging/CETWLogging.h"
+#include "win/ModulePath.h"
 
 #include "Logging/Immortal.h"
 #include "Logging/LoggingNames.h"
@@ -96,10 +97,8 @@ const LibraryVersionInfo& LibraryVersionInfo::instance()
         HMODULE self = nullptr;
         if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                                  reinterpret_cast<LPCWSTR>(&LibraryVersionInfo::instance), &self)) {
-            wchar_t path[MAX_PATH] = {};
-            const DWORD length = ::GetModuleFileNameW(self, path, MAX_PATH);
-            if (length > 0 && length < MAX_PATH) {
-                made.path = path;
+            made.path = Orvik::win::modulePath(self);
+            if (!made.path.empty()) {
                 const std::size_t slash = made.path.find_last_of(L'\\');
                 made.fileName = slash == std::wstring::npos ? made.path : made.path.substr(slash + 1);
                 made.version = readFileVersion(made.path);
@@ -122,13 +121,7 @@ CETWLogging::~CETWLogging()
 
 std::wstring CETWLogging::GetModuleName(HMODULE module, bool stripExtension)
 {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameW(module, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return {};
-    std::wstring name(path);
-    if (const std::size_t slash = name.find_last_of(L'\\'); slash != std::wstring::npos)
-        name.erase(0, slash + 1);
+    std::wstring name = Orvik::win::moduleFileName(module);
     if (stripExtension) {
         if (const std::size_t dot = name.find_last_of(L'.'); dot != std::wstring::npos)
             name.resize(dot);

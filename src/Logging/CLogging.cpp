@@ -1,4 +1,5 @@
 #include "Logging/CLogging.h"
+#include "win/ModulePath.h"
 
 #include "Logging/LoggingNames.h"
 #include "Logging/ProgramData.h"
@@ -40,22 +41,7 @@ std::wstring afterLastBackslash(const std::wstring& path)
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
-std::wstring modulePath(HMODULE module)
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = ::GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0)
-            return {};
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        if (path.size() >= 32768)
-            return {};
-        path.resize(path.size() * 2);
-    }
-}
+using Orvik::win::modulePath;
 
 // Creates the folder and every missing parent; a relative path starts at the current directory.
 bool createFolderTree(const std::wstring& folder)

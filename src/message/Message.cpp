@@ -1,4 +1,5 @@
 #include "message/Message.h"
+#include "win/ModulePath.h"
 
 #include <windows.h>
 
@@ -63,16 +64,7 @@ std::wstring readOwnModuleFileName()
     if (!::GetModuleHandleExW(lookup, reinterpret_cast<LPCWSTR>(&readOwnModuleFileName), &self))
         return std::wstring();
 
-    wchar_t path[MAX_PATH] = {};
-    ::SetLastError(ERROR_SUCCESS);
-    const DWORD length = ::GetModuleFileNameW(self, path, MAX_PATH);
-    // A truncated path is reported through the last error, not the length.
-    if (length == 0 || ::GetLastError() != ERROR_SUCCESS)
-        return std::wstring();
-
-    const std::wstring full(path, length);
-    const std::size_t slash = full.find_last_of(L'\\');
-    return slash == std::wstring::npos ? full : full.substr(slash + 1);
+    return win::moduleFileName(self);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "paths/PathHelpers.h"
+#include "win/ModulePath.h"
 
 #include <windows.h>
 #include <knownfolders.h>
@@ -62,13 +63,12 @@ struct ExecutableParts {
 
     ExecutableParts()
     {
-        wchar_t path[MAX_PATH] = {};
-        const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-        if (length == 0 || length >= MAX_PATH)
-            return; // unreadable or cut short: every part stays empty
+        const std::wstring path = Orvik::win::modulePath(nullptr);
+        if (path.empty())
+            return; // unreadable: every part stays empty
         wchar_t d[3], dir[256], n[256], ext[256];
-        if (::_wsplitpath_s(path, d, 3, dir, 256, n, 256, ext, 256) != 0)
-            return;
+        if (::_wsplitpath_s(path.c_str(), d, 3, dir, 256, n, 256, ext, 256) != 0)
+            return; // a part too long for the table: every part stays empty
         drive = d;
         directory = dir;
         name = n;

@@ -1,4 +1,5 @@
 #include "trust/NotComDllGetInterface.h"
+#include "win/ModulePath.h"
 
 #include "Logging/WideFormat.h"
 #include "trust/ProductRegistry.h"
@@ -76,26 +77,9 @@ bool isNotFound(LONG result)
     return result == ERROR_FILE_NOT_FOUND || static_cast<DWORD>(result) == 0x80092003;  // CRYPT_E_FILE_ERROR
 }
 
-std::wstring moduleFileName(HMODULE module)
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD written = ::GetModuleFileNameW(module, &path[0], static_cast<DWORD>(path.size()));
-        if (written == 0)
-            return {};
-        if (written < path.size()) {
-            path.resize(written);
-            return path;
-        }
-        if (path.size() >= 32768)
-            return {};
-        path.resize(path.size() * 2);
-    }
-}
-
 std::wstring moduleFolder(HMODULE module)
 {
-    std::wstring path = moduleFileName(module);
+    std::wstring path = win::modulePath(module);
     const std::size_t slash = path.find_last_of(L"\\/");
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
@@ -147,7 +131,7 @@ DWORD notComDllGetInterface(const wchar_t* fileName, const char* interfaceName, 
     if (!isAcceptedServiceTrustResult(result)) {
         const std::wstring message =
             Basalt::formatWide(L"NotComDllGetInterface: %s loading %s, WinVerifyTrust failed with %08x\n",
-                               moduleFileName(nullptr).c_str(), fileName, static_cast<unsigned>(result));
+                               win::modulePath(nullptr).c_str(), fileName, static_cast<unsigned>(result));
         ::OutputDebugStringW(message.c_str());
         return static_cast<DWORD>(result);
     }

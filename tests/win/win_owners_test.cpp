@@ -5,6 +5,7 @@
 #include "win/CallbackGate.h"
 #include "win/ComPtr.h"
 #include "win/FileLock.h"
+#include "win/ModulePath.h"
 #include "win/UniqueHandle.h"
 
 #include <gtest/gtest.h>
@@ -133,6 +134,17 @@ TEST(WholeFileLock, GivesUpAfterItsPatienceAndTakesAFreeFile)
     holder.reset();
     waiter.reset();
     ::DeleteFileW(path);
+}
+
+TEST(ModulePath, NamesTheWholeFileOfALoadedModule)
+{
+    wchar_t expected[MAX_PATH] = {};
+    ASSERT_NE(0u, ::GetModuleFileNameW(nullptr, expected, MAX_PATH));
+    EXPECT_EQ(expected, Orvik::win::modulePath(nullptr));
+    const std::wstring kernel = Orvik::win::modulePath(::GetModuleHandleW(L"kernel32.dll"));
+    EXPECT_EQ(L"kernel32.dll", Orvik::win::moduleFileName(::GetModuleHandleW(L"kernel32.dll")));
+    EXPECT_EQ(kernel.size() - 13, kernel.find_last_of(L'\\'));
+    EXPECT_EQ(L"", Orvik::win::modulePath(reinterpret_cast<HMODULE>(0x10)));
 }
 
 } // namespace
