@@ -216,26 +216,43 @@ MessageCallback MessageBusClient::sameSessionOnly(const MessageCallback& callbac
     };
 }
 
-ModuleStatus MessageBusClient::subscribe(const std::wstring& name, const std::wstring& alias,
-                                         const MessageCallback& callback)
+namespace {
+
+// Enters a subscription (exact or by pattern) in its alias's list, under the
+// subscription lock the caller holds, and asks the service for it with the
+// holder's address as context; the entry goes again when the service refuses
+// (false) or throws.
+template <typename Entry, typename ServiceSubscribe>
+bool enterSubscription(std::vector<Entry>& entries, Entry entry, ServiceSubscribe&& serviceSubscribe)
 {
-    std::lock_guard<std::mutex> guard(subscriptionLock_);
-    std::vector<SubscriptionEntry>& entries = subscriptions_[alias].subscriptions;
-    entries.push_back({0, name, MessageCallbackHolder::create(callback)});
+    entries.push_back(std::move(entry));
     std::uint32_t id = 0;
     try {
-        id = shim_->subscribe(name, entries.back().callback.get());
+        id = serviceSubscribe(entries.back().callback.get());
     } catch (...) {
         entries.pop_back();
         throw;
     }
-    if (id != 0) {
-        entries.back().id = id;
-        return MODULE_STATUS_SUCCESS;
+    if (id == 0) {
+        entries.pop_back();
+        return false;
     }
+    entries.back().id = id;
+    return true;
+}
+
+} // namespace
+
+ModuleStatus MessageBusClient::subscribe(const std::wstring& name, const std::wstring& alias,
+                                         const MessageCallback& callback)
+{
+    std::lock_guard<std::mutex> guard(subscriptionLock_);
+    if (enterSubscription(subscriptions_[alias].subscriptions,
+                          SubscriptionEntry{0, name, MessageCallbackHolder::create(callback)},
+                          [&](MessageCallbackHolder* holder) { return shim_->subscribe(name, holder); }))
+        return MODULE_STATUS_SUCCESS;
     UM_LOG_ERROR(kLogFile, L"Orvik::MessageBusClient::subscribe", __LINE__,
                  L"Failed to subscribe. Alias: %ls Message name: %ls", alias.c_str(), name.c_str());
-    entries.pop_back();
     return MODULE_STATUS_UNSUCCESSFUL;
 }
 
@@ -268,22 +285,12 @@ ModuleStatus MessageBusClient::subscribeFilter(const std::wstring& pattern, cons
     }
 
     std::lock_guard<std::mutex> guard(subscriptionLock_);
-    std::vector<FilterEntry>& entries = subscriptions_[alias].filters;
-    entries.push_back({0, pattern, std::move(compiled), MessageCallbackHolder::create(callback)});
-    std::uint32_t id = 0;
-    try {
-        id = shim_->subscribeFilter(pattern, entries.back().callback.get());
-    } catch (...) {
-        entries.pop_back();
-        throw;
-    }
-    if (id != 0) {
-        entries.back().id = id;
+    if (enterSubscription(subscriptions_[alias].filters,
+                          FilterEntry{0, pattern, std::move(compiled), MessageCallbackHolder::create(callback)},
+                          [&](MessageCallbackHolder* holder) { return shim_->subscribeFilter(pattern, holder); }))
         return MODULE_STATUS_SUCCESS;
-    }
     UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Failed to subscribeFilter. Alias: %ls Message nameRegex: %ls",
                  alias.c_str(), pattern.c_str());
-    entries.pop_back();
     return MODULE_STATUS_UNSUCCESSFUL;
 }
 
