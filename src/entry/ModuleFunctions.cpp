@@ -1,5 +1,6 @@
 #include "entry/ModuleFunctions.h"
 
+#include "entry/FixedLogLines.h"
 #include "Logging/Logger.h"
 #include "module/BaseModule.h"
 #include "module/ModuleBusBinding.h"
@@ -61,7 +62,7 @@ ModuleStatus initializeWithBus(Module& module, const wchar_t* moduleName, const 
 std::uint32_t NewModule(ModuleHandle* handleAddress, const wchar_t* moduleName)
 {
     if (handleAddress == nullptr) {
-        UM_LOG_ERROR(kLogFile, L"NewModule", 38, L"Invalid handle address.");
+        UM_LOG_ERROR(kLogFile, L"NewModule", logline::kNewModuleNoHandleAddress, L"Invalid handle address.");
         return MODULE_STATUS_INVALID_PARAMETER;
     }
     if (moduleName != nullptr && moduleName[0] != L'\0')
@@ -82,7 +83,7 @@ std::uint32_t NewModule(ModuleHandle* handleAddress, const wchar_t* moduleName)
 std::uint32_t DestroyModule(ModuleHandle handle)
 {
     if (handle == nullptr) {
-        UM_LOG_ERROR(kLogFile, L"DestroyModule", 68, L"Invalid handle.");
+        UM_LOG_ERROR(kLogFile, L"DestroyModule", logline::kDestroyModuleNoHandle, L"Invalid handle.");
         return MODULE_STATUS_INVALID_PARAMETER;
     }
     return runInsideBarrier([&]() -> ModuleStatus {
@@ -97,32 +98,32 @@ std::uint32_t InitializeModule(ModuleHandle handle, const wchar_t* moduleName, c
                                std::uint32_t count, const wchar_t* const* names, const wchar_t* const* values,
                                void* managerContext, ModuleManagerCallback managerCallback)
 {
-    if (!handleIsUsable(handle, L"InitializeModule", 86))
+    if (!handleIsUsable(handle, L"InitializeModule", logline::kInitializeModuleNoHandle))
         return MODULE_STATUS_INVALID_PARAMETER;
     return runInsideBarrier([&]() -> ModuleStatus {
         return initializeWithBus(*handle->module, moduleName, secondText, count, names, values, managerContext,
                                  managerCallback, &internal::createDefaultBusClient,
-                                 L"InitializeModule::initializeBaseModule", 112);
+                                 L"InitializeModule::initializeBaseModule", logline::kInitializeModuleBaseFailed);
     });
 }
 
 std::uint32_t StartModule(ModuleHandle handle)
 {
-    if (!handleIsUsable(handle, L"StartModule", 127))
+    if (!handleIsUsable(handle, L"StartModule", logline::kStartModuleNoHandle))
         return MODULE_STATUS_INVALID_PARAMETER;
     return runInsideBarrier([&] { return handle->module->start(); });
 }
 
 std::uint32_t StopModule(ModuleHandle handle)
 {
-    if (!handleIsUsable(handle, L"StopModule", 141))
+    if (!handleIsUsable(handle, L"StopModule", logline::kStopModuleNoHandle))
         return MODULE_STATUS_INVALID_PARAMETER;
     return runInsideBarrier([&] { return handle->module->stop(); });
 }
 
 std::uint32_t UninitializeModule(ModuleHandle handle)
 {
-    if (!handleIsUsable(handle, L"UninitializeModule", 155))
+    if (!handleIsUsable(handle, L"UninitializeModule", logline::kUninitializeModuleNoHandle))
         return MODULE_STATUS_INVALID_PARAMETER;
     return runInsideBarrier([&] {
         const ModuleStatus status = handle->module->uninitialize();
@@ -136,7 +137,7 @@ std::uint32_t UninitializeModule(ModuleHandle handle)
 std::uint32_t DirectMessage(ModuleHandle handle, const void* header, const wchar_t* name, const wchar_t* sender,
                             const wchar_t* payload)
 {
-    if (!handleIsUsable(handle, L"DirectMessage", 170))
+    if (!handleIsUsable(handle, L"DirectMessage", logline::kDirectMessageNoHandle))
         return MODULE_STATUS_INVALID_PARAMETER;
     return runInsideBarrier([&]() -> ModuleStatus {
         auto* base = dynamic_cast<BaseModule*>(handle->module);
@@ -151,13 +152,13 @@ std::uint32_t InitializeModuleV2(ModuleHandle handle, const wchar_t* moduleName,
                                  void* managerContext, ModuleManagerCallback managerCallback, void* busHandle,
                                  const MessageBusFunctions* busFunctions)
 {
-    if (!handleIsUsable(handle, L"InitializeModuleV2", 192))
+    if (!handleIsUsable(handle, L"InitializeModuleV2", logline::kInitializeModuleV2NoHandle))
         return MODULE_STATUS_INVALID_PARAMETER;
     return runInsideBarrier([&]() -> ModuleStatus {
         return initializeWithBus(
             *handle->module, moduleName, secondText, count, names, values, managerContext, managerCallback,
             [&] { return internal::createHostBusClient(busHandle, busFunctions); },
-            L"InitializeModuleV2::initializeBaseModule", 218);
+            L"InitializeModuleV2::initializeBaseModule", logline::kInitializeModuleV2BaseFailed);
     });
 }
 

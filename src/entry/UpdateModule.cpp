@@ -1,5 +1,6 @@
 #include "entry/UpdateModule.h"
 
+#include "entry/FixedLogLines.h"
 #include "Logging/Logger.h"
 #include "ioc/IOCContainer.h"
 #include "settings/SettingsManagerClient.h"
@@ -24,7 +25,7 @@ ModuleStatus createModule(Module** module)
 {
     constexpr wchar_t kFunction[] = L"Orvik::createModule";
     if (module == nullptr) {
-        UM_LOG_ERROR(kLogFile, kFunction, 66, L"Invalid input");
+        UM_LOG_ERROR(kLogFile, kFunction, logline::kCreateModuleInvalidInput, L"Invalid input");
         return MODULE_STATUS_INVALID_PARAMETER;
     }
     auto container = std::make_shared<Basalt::IOCContainer>();
@@ -34,16 +35,16 @@ ModuleStatus createModule(Module** module)
 
     *module = new (std::nothrow) UpdateModuleImp(container);
     if (*module == nullptr) {
-        UM_LOG_ERROR(kLogFile, kFunction, 82, L"Module creation failed");
+        UM_LOG_ERROR(kLogFile, kFunction, logline::kCreateModuleFailed, L"Module creation failed");
         return MODULE_STATUS_UNSUCCESSFUL;
     }
-    UM_LOG(LOG_LEVEL_NORMAL, kLogFile, kFunction, 86, L"Module creation succeeded");
+    UM_LOG(LOG_LEVEL_NORMAL, kLogFile, kFunction, logline::kCreateModuleSucceeded, L"Module creation succeeded");
     return MODULE_STATUS_SUCCESS;
 }
 
 void destroyModule(Module* module)
 {
-    UM_LOG(LOG_LEVEL_NORMAL, kLogFile, L"Orvik::destroyModule", 92, L"Module destruction succeeded");
+    UM_LOG(LOG_LEVEL_NORMAL, kLogFile, L"Orvik::destroyModule", logline::kDestroyModuleSucceeded, L"Module destruction succeeded");
     delete module;
 }
 
