@@ -5,6 +5,7 @@
 // DestroyModule and FreeLibrary, with the time each phase took.
 
 #include "HostBus.h"
+#include "Stopwatch.h"
 #include "entry/ModuleFunctions.h"
 #include "win/ProcAddress.h"
 
@@ -19,14 +20,6 @@ enum CyclePhase { kLoad, kCreate, kInitialize, kStart, kRequest, kTeardown, kUnl
 inline constexpr const char* kCyclePhaseNames[kPhaseCount] = {
     "LoadLibraryW", "CreateObject + NewModule", "InitializeModuleV2", "StartModule",
     "the request (until its answer is published)", "UninitializeModule + DestroyModule", "FreeLibrary"};
-
-inline double millisecondsNow()
-{
-    LARGE_INTEGER frequency, counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
 
 extern "C" inline std::uint32_t acceptUnloadRequest(void*, const wchar_t*, std::uint32_t)
 {

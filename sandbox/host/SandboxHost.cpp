@@ -3,6 +3,7 @@
 
 #include "SandboxBus.h"
 #include "SettingsService.h"
+#include "Stopwatch.h"
 #include "message/MessageBusClient.h"
 #include "message/MessageBusShimImpl.h"
 #include "message/MessageHeader.h"
@@ -49,13 +50,7 @@ std::uint32_t onModuleManagerRequest(void* context, const wchar_t* moduleName, s
     return 0;
 }
 
-double millisecondsNow()
-{
-    LARGE_INTEGER frequency, counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
+using sandbox::millisecondsNow;
 
 std::wstring ownFolder()
 {

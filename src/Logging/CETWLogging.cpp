@@ -99,8 +99,7 @@ const LibraryVersionInfo& LibraryVersionInfo::instance()
                                  reinterpret_cast<LPCWSTR>(&LibraryVersionInfo::instance), &self)) {
             made.path = Orvik::win::modulePath(self);
             if (!made.path.empty()) {
-                const std::size_t slash = made.path.find_last_of(L'\\');
-                made.fileName = slash == std::wstring::npos ? made.path : made.path.substr(slash + 1);
+                made.fileName = Orvik::win::fileNameOf(made.path);
                 made.version = readFileVersion(made.path);
             }
         }

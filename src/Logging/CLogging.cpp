@@ -35,12 +35,6 @@ std::wstring fitted(const std::wstring& text, std::size_t width)
     return piece;
 }
 
-std::wstring afterLastBackslash(const std::wstring& path)
-{
-    const std::size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 using Orvik::win::modulePath;
 
 // Creates the folder and every missing parent; a relative path starts at the current directory.
@@ -138,7 +132,7 @@ std::uint32_t CLogging::Initialize(const wchar_t* groupName, HMODULE moduleInsta
             hostName_ = hostName;
 
         const std::wstring image = modulePath(nullptr);
-        std::wstring base = afterLastBackslash(image);
+        std::wstring base = Orvik::win::fileNameOf(image);
         if (const std::size_t dot = base.find_last_of(L'.'); dot != std::wstring::npos)
             base.resize(dot);
         if (base.empty()) {
@@ -154,11 +148,11 @@ std::uint32_t CLogging::Initialize(const wchar_t* groupName, HMODULE moduleInsta
             Reset();
             return error;
         }
-        moduleFileName_ = afterLastBackslash(image);
+        moduleFileName_ = Orvik::win::fileNameOf(image);
         if (moduleInstance != nullptr) {
             const std::wstring own = modulePath(moduleInstance);
             if (!own.empty())
-                moduleFileName_ = afterLastBackslash(own);
+                moduleFileName_ = Orvik::win::fileNameOf(own);
         }
 
         std::wstring dataFolder = dataFolder_;
@@ -412,7 +406,7 @@ std::wstring CLogging::BuildLine(const wchar_t* file, const wchar_t* function, s
         text += L" " + Basalt::formatWide(L"[PID:%5d TID:%5d]$", static_cast<int>(processId_),
                                           static_cast<int>(::GetCurrentThreadId()));
     if ((options_ & names::kOptionSource) != 0) {
-        const std::wstring source = file != nullptr ? afterLastBackslash(file) : std::wstring();
+        const std::wstring source = file != nullptr ? Orvik::win::fileNameOf(file) : std::wstring();
         text += L" " + (source.empty() ? std::wstring()
                                        : Basalt::formatWide(L"[%s:%5d]$", fitted(source, kSourceWidth).c_str(), line));
     }

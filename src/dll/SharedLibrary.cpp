@@ -6,7 +6,6 @@
 #include "registry/CRegKey.h"
 #include "status/ModuleException.h"
 #include "wrappers/DllLoader.h"
-#include "win/HeldFile.h"
 #include "wrappers/FileVersionInfo.h"
 
 #include <algorithm>

@@ -533,7 +533,7 @@ bool NamePattern::matches(const std::wstring& name) const
                 continue;
             seen[pc] = pos;
             const Instruction& in = program_[pc];
-            const bool boundary = (pos > 0 && wordAt(pos - 1)) != wordAt(pos);
+            const auto boundary = [&] { return (pos > 0 && wordAt(pos - 1)) != wordAt(pos); };
             switch (in.op) {
             case Op::Jump: stack.push_back(in.x); break;
             case Op::Split:
@@ -549,11 +549,11 @@ bool NamePattern::matches(const std::wstring& name) const
                     stack.push_back(pc + 1);
                 break;
             case Op::WordBoundary:
-                if (boundary)
+                if (boundary())
                     stack.push_back(pc + 1);
                 break;
             case Op::NotWordBoundary:
-                if (!boundary)
+                if (!boundary())
                     stack.push_back(pc + 1);
                 break;
             default: list.push_back(pc); break;

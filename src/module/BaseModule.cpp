@@ -2,6 +2,8 @@
 
 #include "Logging/Logger.h"
 
+#include <utility>
+
 namespace Orvik {
 namespace {
 constexpr wchar_t kLogFile[] = L"BaseModule";
@@ -38,7 +40,6 @@ ModuleStatus BaseModule::baseInitialize(const std::wstring& moduleName, const st
     // The bus this replaces goes after the lock is let go: its release waits
     // for its callbacks in flight, and those read the fields.
     std::shared_ptr<MessageBus> previousBus;
-    ModuleStatus status = MODULE_STATUS_SUCCESS;
     {
         win::ExclusiveGuard guard(fieldsLock_);
         // Handlers of the current bus may be running: a module takes another
@@ -55,26 +56,21 @@ ModuleStatus BaseModule::baseInitialize(const std::wstring& moduleName, const st
         if (&properties != &properties_)
             properties_ = properties;
 
-        if (!moduleManager) {
-            status = MODULE_STATUS_INVALID_PARAMETER;
-        } else {
+        // A missing bus still leaves the module manager stored.
+        if (moduleManager)
             moduleManager_ = moduleManager;
-            if (messageBus) {
-                previousBus = std::move(messageBus_);
-                messageBus_ = messageBus;
-                initialized_ = true;
-            } else {
-                status = MODULE_STATUS_INVALID_PARAMETER;
-            }
+        if (moduleManager && messageBus) {
+            previousBus = std::exchange(messageBus_, messageBus);
+            initialized_ = true;
         }
     }
     if (!moduleManager) {
         UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Invalid module manager object passed to base initialize.");
-        return status;
+        return MODULE_STATUS_INVALID_PARAMETER;
     }
     if (!messageBus) {
         UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Invalid message bus object passed to base initialize.");
-        return status;
+        return MODULE_STATUS_INVALID_PARAMETER;
     }
     container_->registerInstance<MessageBus>(Basalt::defaultRegistrationName(), messageBus);
     return MODULE_STATUS_SUCCESS;

@@ -29,12 +29,17 @@ inline std::wstring modulePath(HMODULE module)
     }
 }
 
+// The last part of a path: what follows its last backslash, or all of it.
+inline std::wstring fileNameOf(const std::wstring& path)
+{
+    const std::size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
 // The last part of the module's path ("UpdateModule.dll").
 inline std::wstring moduleFileName(HMODULE module)
 {
-    std::wstring path = modulePath(module);
-    const std::size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+    return fileNameOf(modulePath(module));
 }
 
 } // namespace win

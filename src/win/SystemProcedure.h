@@ -18,15 +18,12 @@ namespace win {
 template <typename Function>
 Function systemProcedure(const wchar_t* library, const char* name) noexcept
 {
-    HMODULE module = nullptr;
-    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, library, &module)) {
-        module = ::LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-        if (module == nullptr)
-            return nullptr;
-        // The reference taken here is never given back: the library stays.
-        HMODULE pinned = nullptr;
-        ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, library, &pinned);
-    }
+    // The reference taken here is never given back, and the pin keeps the
+    // library even from a FreeLibrary too many elsewhere.
+    HMODULE module = ::LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE pinned = nullptr;
+    if (module == nullptr || !::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, library, &pinned))
+        return nullptr;
     return procAddress<Function>(module, name);
 }
 
