@@ -219,6 +219,55 @@ TEST_F(SettingsClient, ListRepliesFillOnlyWhatCameBackWell)
     EXPECT_TRUE(log.contains(L"Settings Manager failed to remove property. Property Name: a.2"));
 }
 
+// Every operation on several properties sends one { "properties": [...] }
+// list, and a refused request is reported once under the operation's name.
+TEST_F(SettingsClient, ListRequestsShareOneShapeAndReportARefusalUnderTheirOperation)
+{
+    SettingsManager::PropertyValues values;
+    const struct {
+        std::function<SettingsManager::PropertyResults()> call;
+        const wchar_t* message;
+        const wchar_t* element;
+        const wchar_t* function;
+        const wchar_t* refused;
+    } cases[] = {
+        {[&] { return client.setProperties({{L"a", L"1"}}, kLimit); }, L"SettingsManager.SetProperties.Request",
+         LR"({"name":"a","value":"1","volatile":false})", L"Orvik::SettingsManagerClient::Impl::sendSetPropertiesRequest",
+         L"Failed to make set properties request. Error code: MODULE_STATUS_NOT_FOUND(2147483658)"},
+        {[&] { return client.setVolatileProperties({{L"a", L"1"}}, kLimit); }, L"SettingsManager.SetProperties.Request",
+         LR"({"name":"a","value":"1","volatile":true})", L"Orvik::SettingsManagerClient::Impl::sendSetPropertiesRequest",
+         L"Failed to make set properties request. Error code: MODULE_STATUS_NOT_FOUND(2147483658)"},
+        {[&] { return client.getProperties({L"a"}, values, kLimit); }, L"SettingsManager.GetProperties.Request",
+         LR"({"name":"a"})", L"Orvik::SettingsManagerClient::getProperties",
+         L"Failed to make get properties request. Error code: MODULE_STATUS_NOT_FOUND(2147483658)"},
+        {[&] { return client.removeProperties({L"a"}, kLimit); }, L"SettingsManager.RemoveProperties.Request",
+         LR"({"name":"a"})", L"Orvik::SettingsManagerClient::removeProperties",
+         L"Failed to make remove properties request. Error code: MODULE_STATUS_NOT_FOUND(2147483658)"},
+        {[&] { return client.removePropertiesByPrefix(L"a", kLimit); }, L"SettingsManager.RemoveProperties.Request",
+         LR"({"name":"a","isPrefix":true})", L"Orvik::SettingsManagerClient::removePropertiesByPrefix",
+         L"Failed to make remove properties by prefix request. Error code: MODULE_STATUS_NOT_FOUND(2147483658)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        bus->answer = nullptr;
+        bus->replyPayload = L"{\"responses\":[]}";
+        c.call();
+        EXPECT_EQ(c.message, bus->calls().back().message->getName());
+        std::vector<JSONFormatter> elements;
+        ASSERT_TRUE(lastPayload(*bus).getObjectArray(L"properties", elements));
+        ASSERT_EQ(1u, elements.size());
+        EXPECT_EQ(c.element, elements[0].toString());
+
+        log.clear();
+        bus->answer = FakeBus::refusing(FakeBus::Call::Request, L"", MODULE_STATUS_NOT_FOUND);
+        EXPECT_EQ((SettingsManager::PropertyResults{{L"a", false}}), c.call());
+        const auto refusals = log.matching(c.refused);
+        ASSERT_EQ(1u, refusals.size());
+        EXPECT_EQ(c.function, refusals[0].function);
+        EXPECT_EQ(2u, refusals[0].level);
+    }
+}
+
 TEST_F(SettingsClient, NotificationsThatCannotBeReadAreRefusedWithoutCallingBack)
 {
     std::vector<std::wstring> seen;
