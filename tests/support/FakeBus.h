@@ -138,7 +138,6 @@ private:
         MessagePtr getMessage() const override { return status_ == Orvik::kReplyStatusReceived ? message_ : nullptr; }
         std::int32_t wait() override { return status_; }
         std::int32_t waitFor(const std::chrono::milliseconds&) override { return status_; }
-
         std::int32_t status_;
         MessagePtr message_;
     };
@@ -169,24 +168,15 @@ private:
                                                    Orvik::createMessage(L"Reply", L"Service", replyPayload));
         return status;
     }
-    // Keeps an accepted subscription; through the interface, in place of one
-    // with the same key, through the table beside it (each has its own id).
+    // Keeps an accepted subscription under its alias (or its name) and a new id.
     ModuleStatus keep(Record record, const Callback& callback, std::uint32_t* id = nullptr)
     {
-        const Text key = record.alias.empty() ? record.name : record.alias;
+        Text key = record.alias.empty() ? record.name : record.alias;
         const ModuleStatus status = note(std::move(record));
         std::lock_guard<std::mutex> guard(lock_);
-        if (status != 0)
-            return status;
-        if (id == nullptr) {
-            for (Subscription& subscription : subscriptions_)
-                if (subscription.key == key) {
-                    subscription.callback = callback;
-                    return status;
-                }
-        }
-        subscriptions_.push_back({key, callback, ++lastId_});
-        if (id != nullptr)
+        if (status == 0)
+            subscriptions_.push_back({std::move(key), callback, ++lastId_});
+        if (status == 0 && id != nullptr)
             *id = lastId_;
         return status;
     }
@@ -235,10 +225,8 @@ private:
     }
     static std::uint32_t cancel(void*, Orvik::BusReplyCallback) { return 0; }
 
-    static constexpr Orvik::MessageBusFunctions kTable = {&open,           &close,          &publishEntry,
-                                                          &requestEntry,   &subscribeEntry, &subscribeEntry,
-                                                          &unsubscribeEntry, &cancel,       &publishEntry,
-                                                          &requestEntry};
+    static constexpr Orvik::MessageBusFunctions kTable = {&open, &close, &publishEntry, &requestEntry,
+        &subscribeEntry, &subscribeEntry, &unsubscribeEntry, &cancel, &publishEntry, &requestEntry};
 
     mutable std::mutex lock_;
     std::vector<Record> calls_;
