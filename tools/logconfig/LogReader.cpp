@@ -314,7 +314,7 @@ void LogReader::extendQueue(DWORD index)
         const auto pending = std::find(queue_.begin(), queue_.end(), replaced);
         if (pending != queue_.end()) {
             queue_.erase(pending);
-            notes_(L"(lines of " + filePath(replaced) + L" were replaced by a rotation before they could be read)");
+            pendingNotes_.push_back(L"(lines of " + filePath(replaced) + L" were replaced by a rotation before they could be read)");
         }
     }
     const bool currentReplaced = std::find(walk.begin(), walk.end(), current_) != walk.end();
@@ -322,7 +322,7 @@ void LogReader::extendQueue(DWORD index)
         queue_.insert(queue_.end(), walk.begin(), walk.end());
     if (currentReplaced) {
         if (!currentRead_)
-            notes_(L"(the rest of " + filePath(current_) + L" was replaced by a rotation before it could be read)");
+            pendingNotes_.push_back(L"(the rest of " + filePath(current_) + L" was replaced by a rotation before it could be read)");
         if (queue_.empty()) {
             // Only without following: what was there has been read.
             done_ = true;
@@ -356,7 +356,7 @@ bool LogReader::filter(const std::wstring& text, std::wstring& out)
     return !out.empty();
 }
 
-LogReader::Step LogReader::step()
+LogReader::Step LogReader::step(std::wstring& out)
 {
     if (done_)
         return Step::Idle;
@@ -387,7 +387,7 @@ LogReader::Step LogReader::step()
     }
     // The writers went round the whole ring since the last look.
     if (position_ > 0 && (piece.size < position_ || piece.head.compare(0, firstLine_.size(), firstLine_) != 0)) {
-        notes_(L"(lines of " + filePath(current_) + L" were replaced by a rotation before they could be read)");
+        pendingNotes_.push_back(L"(lines of " + filePath(current_) + L" were replaced by a rotation before they could be read)");
         started_ = false;
         return start(index) ? Step::Progress : Step::Idle;
     }
@@ -406,22 +406,25 @@ LogReader::Step LogReader::step()
         advance();
         return Step::Progress;
     }
-    std::wstring out;
     filter(text.substr(begin, end - begin), out);
     position_ += end * sizeof(wchar_t);
     currentRead_ = position_ >= piece.size;
     if (firstLine_.empty())
         firstLine_ = piece.head.substr(0, std::min(piece.head.size(), kFingerprintChars));
-    if (!out.empty() && !records_(out))
-        return Step::Stopped;
     return Step::Progress;
 }
 
 int LogReader::run()
 {
     for (;;) {
-        const Step done = step();
-        if (done == Step::Stopped)
+        // Printed only after the step let go of the writers' mutex: a slow
+        // reader of the output must never hold up the writers.
+        std::wstring out;
+        const Step done = step(out);
+        for (const std::wstring& note : pendingNotes_)
+            notes_(note);
+        pendingNotes_.clear();
+        if (!out.empty() && !records_(out))
             return ERROR_NO_DATA;
         if (done == Step::Progress)
             continue;

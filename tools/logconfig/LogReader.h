@@ -59,9 +59,10 @@ public:
     const std::wstring& logFolder() const { return folder_; }
 
 private:
-    enum class Step { Idle, Progress, Stopped };
+    enum class Step { Idle, Progress };
 
-    Step step();
+    // One look under the writers' mutex; what is to be printed comes back in `out`.
+    Step step(std::wstring& out);
     bool start(DWORD index);
     void extendQueue(DWORD index);
     std::vector<DWORD> ringOrder(DWORD index) const;
@@ -90,6 +91,7 @@ private:
     DWORD lastIndex_ = 0;
     // Whether the record whose continuation lines come next is printed.
     bool printing_ = true;
+    std::vector<std::wstring> pendingNotes_;
 };
 
 // The "log" command of ZuLogConfig: parses its arguments (those after "log"),
