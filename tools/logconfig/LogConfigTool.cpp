@@ -1,4 +1,5 @@
 #include "LogConfigTool.h"
+#include "LogReader.h"
 
 #include "Logging/ETWAppProperties.h"
 #include "Logging/LogFileSettings.h"
@@ -449,11 +450,15 @@ int LogConfigTool::usage()
     say(L"  override reset Enable|Severity [--app A] [--group G [--module M]]");
     say(L"  decode ini <file>");
     say(L"  decode reg <key path under HKLM> <value name>");
+    say(L"  log <group> [--process P] [--host H] [--level L] [--since T] [--follow] [--root R]");
     return kUsageError;
 }
 
 int LogConfigTool::run(const std::vector<std::wstring>& arguments)
 {
+    // The log reader takes options of its own.
+    if (!arguments.empty() && arguments[0] == L"log")
+        return runLogCommand({arguments.begin() + 1, arguments.end()}, logRoot(), out_);
     std::vector<std::wstring> words;
     IniTarget ini;
     OverrideTarget overrides;
