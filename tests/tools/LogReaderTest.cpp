@@ -8,6 +8,7 @@
 #include "Logging/LogFileSettings.h"
 #include "Logging/LoggingNames.h"
 #include "ModuleLibrary.h"
+#include "ScratchFolder.h"
 #include "registry/CObfuscatedIniReader.h"
 #include "win/UniqueHandle.h"
 
@@ -62,21 +63,8 @@ class LogReaderTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        wchar_t temp[MAX_PATH] = {};
-        ::GetTempPathW(MAX_PATH, temp);
-        data_ = std::wstring(temp) + L"um-reader-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                std::to_wstring(::GetTickCount64());
         root_ = data_ + names::kLogRootFolder;
         ASSERT_EQ(ERROR_SUCCESS, ::SHCreateDirectoryExW(nullptr, (root_ + L"G\\log_writer").c_str(), nullptr));
-    }
-    void TearDown() override
-    {
-        const std::wstring pattern = data_ + std::wstring(2, L'\0');
-        SHFILEOPSTRUCTW remove{};
-        remove.wFunc = FO_DELETE;
-        remove.pFrom = pattern.c_str();
-        remove.fFlags = FOF_NO_UI;
-        ::SHFileOperationW(&remove);
     }
 
     std::wstring folderIni() const { return root_ + L"G\\log_writer\\log.ini"; }
@@ -116,7 +104,8 @@ protected:
                              });
     }
 
-    std::wstring data_;
+    testsupport::ScratchFolder scratch_{L"um-reader-"};
+    const std::wstring& data_ = scratch_.path();
     std::wstring root_;
     std::wstring output_;
     std::wstring notes_;

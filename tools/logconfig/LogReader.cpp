@@ -280,11 +280,7 @@ bool LogReader::start(DWORD index)
     if (order.empty())
         return false;
     queue_.assign(order.begin() + 1, order.end());
-    current_ = order.front();
-    position_ = 0;
-    currentRead_ = false;
-    firstLine_.clear();
-    printing_ = query_.minimumLevel == 0 && query_.since == 0;
+    beginFile(order.front());
     lastIndex_ = index;
     started_ = true;
     return true;
@@ -328,13 +324,19 @@ void LogReader::extendQueue(DWORD index)
             done_ = true;
             return;
         }
-        current_ = queue_.front();
+        beginFile(queue_.front());
         queue_.pop_front();
-        position_ = 0;
-        currentRead_ = false;
-        firstLine_.clear();
-        printing_ = query_.minimumLevel == 0 && query_.since == 0;
     }
+}
+
+void LogReader::beginFile(DWORD index)
+{
+    current_ = index;
+    position_ = 0;
+    currentRead_ = false;
+    firstLine_.clear();
+    // A file starts with a whole record: its first header decides.
+    printing_ = query_.minimumLevel == 0 && query_.since == 0;
 }
 
 bool LogReader::filter(const std::wstring& text, std::wstring& out)
@@ -371,12 +373,8 @@ LogReader::Step LogReader::step(std::wstring& out)
     }
 
     const auto advance = [this]() {
-        current_ = queue_.front();
+        beginFile(queue_.front());
         queue_.pop_front();
-        position_ = 0;
-        currentRead_ = false;
-        firstLine_.clear();
-        printing_ = query_.minimumLevel == 0 && query_.since == 0;
     };
     FilePiece piece;
     if (!readPiece(filePath(current_), position_, piece)) {

@@ -67,6 +67,8 @@ private:
     void extendQueue(DWORD index);
     std::vector<DWORD> ringOrder(DWORD index) const;
     std::wstring filePath(DWORD index) const;
+    // Starts reading the ring file `index` from its beginning.
+    void beginFile(DWORD index);
     bool filter(const std::wstring& text, std::wstring& out);
     HANDLE writerMutex();
 
