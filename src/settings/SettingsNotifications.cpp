@@ -65,7 +65,7 @@ ModuleStatus onPropertyNotify(const MessagePtr& message, const SettingsManager::
         return MODULE_STATUS_SUCCESS;
     JSONFormatter payload;
     std::wstring name;
-    if (const ModuleStatus status = readNotification(message, IMPL_FUNCTION(L"onPropertyNotify"), payload, name))
+    if (const ModuleStatus status = readNotification(message, IMPL_FUNCTION(L"onPropertyNotify"), payload, name); status.failed())
         return status;
     if (expectedName == nullptr || *expectedName == name)
         callback(name);
@@ -79,7 +79,7 @@ ModuleStatus onPropertyNotifySet(const MessagePtr& message, const SettingsManage
         return MODULE_STATUS_SUCCESS;
     JSONFormatter payload;
     std::wstring name;
-    if (const ModuleStatus status = readNotification(message, kFunction, payload, name))
+    if (const ModuleStatus status = readNotification(message, kFunction, payload, name); status.failed())
         return status;
     std::wstring value;
     if (!payload.getString(kValue, value)) {
@@ -96,7 +96,7 @@ ModuleStatus onPropertyNotifyDelete(const MessagePtr& message, const SettingsMan
         return MODULE_STATUS_SUCCESS;
     JSONFormatter payload;
     std::wstring name;
-    if (const ModuleStatus status = readNotification(message, IMPL_FUNCTION(L"onPropertyNotifyDelete"), payload, name))
+    if (const ModuleStatus status = readNotification(message, IMPL_FUNCTION(L"onPropertyNotifyDelete"), payload, name); status.failed())
         return status;
     callback(name);
     return MODULE_STATUS_SUCCESS;
