@@ -226,10 +226,3 @@ ModuleStatus fail(ModuleStatus status, const LogSite& site, const wchar_t* forma
     ::Orvik::logging::LogSite { umLogSource.file, ::Orvik::logging::LogFunction{function}, __LINE__ }
 #define UM_AT(function, line) \
     ::Orvik::logging::LogSite { umLogSource.file, ::Orvik::logging::LogFunction{function}, line }
-
-// The older form, for code that still names file, function and line itself.
-#define UM_LOG(level, sourceFile, function, line, ...) \
-    ::Orvik::logging::write((level), ::Orvik::logging::LogSite{(sourceFile), (function), (line)}, __VA_ARGS__)
-
-#define UM_LOG_ERROR(sourceFile, function, line, ...) \
-    UM_LOG(LOG_LEVEL_ERROR, sourceFile, function, line, __VA_ARGS__)
