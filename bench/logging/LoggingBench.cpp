@@ -23,6 +23,8 @@
 
 namespace {
 
+UM_LOG_SOURCE_NAMED(L"Bench", L"bench");
+
 std::atomic<long> g_allocations{0};
 
 __attribute__((noinline)) void emptyFunction(int value)
@@ -69,7 +71,7 @@ Measurement measureDisabledSite()
 {
     const long iterations = 5000000;
     const wchar_t* text = L"argument";
-    UM_LOG(LOG_LEVEL_NORMAL, L"Bench", L"bench", __LINE__, L"%ls %d", text, 0);
+    Orvik::logging::normal(UM_HERE, L"%ls %d", text, 0);
     emptyFunction(0);
     Measurement result;
     std::vector<double> ratios, empties, disableds;
@@ -79,7 +81,7 @@ Measurement measureDisabledSite()
         const auto runDisabled = [&] {
             const long before = g_allocations.load();
             disabled = callsPerSecond(iterations, [&](int i) {
-                UM_LOG(LOG_LEVEL_NORMAL, L"Bench", L"bench", __LINE__, L"disabled %ls %d", text, i);
+                Orvik::logging::normal(UM_HERE, L"disabled %ls %d", text, i);
             });
             result.allocations += g_allocations.load() - before;
         };

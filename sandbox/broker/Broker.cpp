@@ -102,7 +102,7 @@ Broker& Broker::instance()
 std::uint32_t Broker::open(void** handle)
 {
     if (handle == nullptr)
-        return MODULE_STATUS_INVALID_PARAMETER;
+        return MODULE_STATUS_INVALID_PARAMETER.value();
     DWORD session = 0;
     if (!::ProcessIdToSessionId(::GetCurrentProcessId(), &session))
         session = 0;
@@ -111,7 +111,7 @@ std::uint32_t Broker::open(void** handle)
     const std::uint64_t id = nextConnection_++;
     connections_[id] = Connection{id, session};
     *handle = reinterpret_cast<void*>(static_cast<std::uintptr_t>(id));
-    return MODULE_STATUS_SUCCESS;
+    return MODULE_STATUS_SUCCESS.value();
 }
 
 std::uint32_t Broker::close(void* handle)
@@ -119,7 +119,7 @@ std::uint32_t Broker::close(void* handle)
     const std::uint64_t id = connectionId(handle);
     Guard guard(lock_);
     if (connections_.erase(id) == 0)
-        return MODULE_STATUS_INVALID_HANDLE;
+        return MODULE_STATUS_INVALID_HANDLE.value();
 
     std::vector<std::shared_ptr<Subscription>> dropped;
     for (const auto& entry : subscriptions_)
@@ -145,7 +145,7 @@ std::uint32_t Broker::close(void* handle)
     guard.unlock();
     if (join)
         stopped->join();
-    return MODULE_STATUS_SUCCESS;
+    return MODULE_STATUS_SUCCESS.value();
 }
 
 // ---- messages -----------------------------------------------------------------
@@ -230,13 +230,13 @@ std::uint32_t Broker::publish(void* handle, const MessageHeader* header, const w
                               const wchar_t* sender, const wchar_t* payload)
 {
     if (header == nullptr || name == nullptr || sender == nullptr || payload == nullptr)
-        return MODULE_STATUS_INVALID_PARAMETER;
+        return MODULE_STATUS_INVALID_PARAMETER.value();
     auto envelope = makeEnvelope(*header, name, sender, payload);
 
     Guard guard(lock_);
     auto connection = connections_.find(connectionId(handle));
     if (connection == connections_.end())
-        return MODULE_STATUS_INVALID_HANDLE;
+        return MODULE_STATUS_INVALID_HANDLE.value();
     stamp(*envelope, connection->second);
 
     const std::uint64_t token = readToken(envelope->header);
@@ -245,15 +245,15 @@ std::uint32_t Broker::publish(void* handle, const MessageHeader* header, const w
         // A reply: to its requester only, and only while the request waits.
         auto found = requests_.find(token);
         if (found == requests_.end() || found->second->state != Request::State::Waiting)
-            return MODULE_STATUS_NOT_FOUND;
+            return MODULE_STATUS_NOT_FOUND.value();
         forgetDeadline(*found->second);
         found->second->state = Request::State::Queued;
-        tasks.push_back(Task{nullptr, found->second, envelope, MODULE_STATUS_SUCCESS});
+        tasks.push_back(Task{nullptr, found->second, envelope, MODULE_STATUS_SUCCESS.value()});
     } else {
         for (auto& subscription : route(envelope->name))
-            tasks.push_back(Task{std::move(subscription), nullptr, envelope, MODULE_STATUS_SUCCESS});
+            tasks.push_back(Task{std::move(subscription), nullptr, envelope, MODULE_STATUS_SUCCESS.value()});
     }
-    return enqueue(tasks) ? MODULE_STATUS_SUCCESS : MODULE_STATUS_UNSUCCESSFUL;
+    return enqueue(tasks) ? MODULE_STATUS_SUCCESS.value() : MODULE_STATUS_UNSUCCESSFUL.value();
 }
 
 std::uint32_t Broker::request(void* handle, std::uint64_t replyIndex, void* context, BusReplyCallback callback,
@@ -262,19 +262,19 @@ std::uint32_t Broker::request(void* handle, std::uint64_t replyIndex, void* cont
 {
     if (callback == nullptr || header == nullptr || name == nullptr || sender == nullptr || payload == nullptr ||
         timeLimitMs <= 0)
-        return MODULE_STATUS_INVALID_PARAMETER;
+        return MODULE_STATUS_INVALID_PARAMETER.value();
     auto envelope = makeEnvelope(*header, name, sender, payload);
     const auto limit = std::chrono::milliseconds(std::min(timeLimitMs, kLongestTimeLimitMs));
 
     Guard guard(lock_);
     auto connection = connections_.find(connectionId(handle));
     if (connection == connections_.end())
-        return MODULE_STATUS_INVALID_HANDLE;
+        return MODULE_STATUS_INVALID_HANDLE.value();
     std::vector<std::shared_ptr<Subscription>> targets = route(envelope->name);
     if (targets.empty())
-        return MODULE_STATUS_NO_SUBSCRIBERS;
+        return MODULE_STATUS_NO_SUBSCRIBERS.value();
     if (!ensurePool())
-        return MODULE_STATUS_UNSUCCESSFUL;
+        return MODULE_STATUS_UNSUCCESSFUL.value();
 
     stamp(*envelope, connection->second);
     const std::uint64_t token = nextToken_++;
@@ -295,11 +295,11 @@ std::uint32_t Broker::request(void* handle, std::uint64_t replyIndex, void* cont
 
     std::vector<Task> tasks;
     for (auto& subscription : targets)
-        tasks.push_back(Task{std::move(subscription), nullptr, envelope, MODULE_STATUS_SUCCESS});
+        tasks.push_back(Task{std::move(subscription), nullptr, envelope, MODULE_STATUS_SUCCESS.value()});
     enqueue(tasks);
     if (earliest)
         deadlinesChanged_.notifyOne();
-    return MODULE_STATUS_SUCCESS;
+    return MODULE_STATUS_SUCCESS.value();
 }
 
 // ---- subscriptions ------------------------------------------------------------
@@ -361,14 +361,14 @@ std::uint32_t Broker::unsubscribe(void* handle, std::uint32_t id)
     const std::uint64_t connection = connectionId(handle);
     Guard guard(lock_);
     if (!isOpen(connection))
-        return MODULE_STATUS_INVALID_HANDLE;
+        return MODULE_STATUS_INVALID_HANDLE.value();
     auto found = subscriptions_.find(id);
     if (found == subscriptions_.end() || found->second->connection != connection)
-        return MODULE_STATUS_NOT_FOUND;
+        return MODULE_STATUS_NOT_FOUND.value();
     const std::shared_ptr<Subscription> subscription = found->second;
     deactivate(subscription);
     waitForSubscription(guard, subscription);
-    return MODULE_STATUS_SUCCESS;
+    return MODULE_STATUS_SUCCESS.value();
 }
 
 void Broker::waitForSubscription(Guard& guard, const std::shared_ptr<Subscription>& subscription)
@@ -432,10 +432,10 @@ std::uint32_t Broker::cancelRequests(void* handle, BusReplyCallback callback)
     const std::uint64_t connection = connectionId(handle);
     Guard guard(lock_);
     if (!isOpen(connection))
-        return MODULE_STATUS_INVALID_HANDLE;
+        return MODULE_STATUS_INVALID_HANDLE.value();
     const auto running = cancelMatching(connection, callback, callback == nullptr);
     waitForRequests(guard, running);
-    return MODULE_STATUS_SUCCESS;
+    return MODULE_STATUS_SUCCESS.value();
 }
 
 // ---- the threads --------------------------------------------------------------
@@ -470,7 +470,7 @@ void Broker::deliver(Guard& guard, Task& task)
     pending.runningOn = self;
     guard.unlock();
     // A time-out carries the request's own header, name and sender, and no payload.
-    const wchar_t* payload = task.status == MODULE_STATUS_SUCCESS ? envelope.payload.c_str() : L"";
+    const wchar_t* payload = task.status == MODULE_STATUS_SUCCESS.value() ? envelope.payload.c_str() : L"";
     try {
         pending.callback(pending.context, pending.replyIndex, &envelope.header, envelope.name.c_str(),
                          envelope.sender.c_str(), payload, task.status);
@@ -508,7 +508,7 @@ void Broker::runTimerThread(DeliveryPool& pool)
             if (found == requests_.end() || found->second->state != Request::State::Waiting)
                 continue;
             found->second->state = Request::State::Queued;
-            expired.push_back(Task{nullptr, found->second, found->second->request, MODULE_STATUS_TIMEOUT});
+            expired.push_back(Task{nullptr, found->second, found->second->request, MODULE_STATUS_TIMEOUT.value()});
         }
         enqueue(expired);
         if (deadlines_.empty()) {

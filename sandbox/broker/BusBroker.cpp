@@ -14,7 +14,7 @@ using Orvik::MessageHeader;
 
 // Nothing thrown inside the broker may reach the caller's C code.
 template <typename Work>
-std::uint32_t guarded(Work&& work, std::uint32_t onException = MODULE_STATUS_UNKNOWN_EXCEPTION) noexcept
+std::uint32_t guarded(Work&& work, std::uint32_t onException = MODULE_STATUS_UNKNOWN_EXCEPTION.value()) noexcept
 {
     try {
         return work();

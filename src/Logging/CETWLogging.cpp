@@ -13,7 +13,6 @@
 namespace ETWLogging {
 namespace {
 
-constexpr std::uint32_t kAlreadyInitialised = 20001;
 constexpr std::uint32_t kTypeInteger = 2;
 constexpr std::uint32_t kTypeText = 4;
 constexpr std::uint32_t kTypeLine = 5;

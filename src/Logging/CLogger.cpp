@@ -110,6 +110,7 @@ void CLogger::Log(std::int32_t type, const wchar_t* sourceFile, const wchar_t* f
         deliver(*handler, type, sourceFile, function, line, format, args);
     } catch (...) {
         // The record is lost; the caller, perhaps a destructor, carries on.
+        ::OutputDebugStringW(L"Basalt logger: a record was dropped\n");
     }
     va_end(args);
 }

@@ -13,8 +13,8 @@
 namespace ETWLogging {
 namespace {
 
-constexpr std::uint32_t kAlreadyInitialised = 20001;
-constexpr std::uint32_t kNotInitialised = 20002;
+// The source line the file's opening note names; readers of old files know it.
+constexpr int kOpenNoteLine = 314;
 constexpr std::size_t kModuleWidth = 15;
 constexpr std::size_t kSourceWidth = 20;
 constexpr std::size_t kFunctionWidth = 40;
@@ -303,7 +303,7 @@ std::uint32_t CLogging::WriteUnderMutex(const wchar_t* file, const wchar_t* func
         rotationHeldNoted_ = true;
         const std::wstring note = L"Log rotation held back: the rotation index cannot be stored in " +
                                   settings_->folderIni() + L"; this file grows past MaxSize until it can.";
-        writeLine(BuildLine(L"CLogging.cpp", L"OpenLogFile", __LINE__, 2, note.c_str(), now));
+        writeLine(BuildLine(L"CLogging.cpp", L"OpenLogFile", kOpenNoteLine, 2, note.c_str(), now));
     }
     return writeLine(BuildLine(file, function, line, level, message, now));
 }

@@ -141,6 +141,7 @@ LoggerHolder* publish(std::unique_ptr<LoggerHolder> holder) noexcept
         g_lastRefusal.store(::GetTickCount64() + 1); // never 0
     } catch (...) {
         // Counts as a failed attempt: the next call tries again.
+        internal::reportLoggerFault(L"UpdateModule: the logger could not be created\n");
     }
     return nullptr;
 }
@@ -288,7 +289,9 @@ void SetLoggerIdentity(const wchar_t* applicationName, const wchar_t* groupName,
         next->hostName = OptionalText(hostName);
         next->selector = selector;
     } catch (...) {
-        return; // out of memory: the logger keeps the identity it had
+        // Out of memory: the logger keeps the identity it had.
+        internal::reportLoggerFault(L"UpdateModule: the logger identity could not be stored\n");
+        return;
     }
     {
         const Orvik::win::ExclusiveGuard lock(g_lock);
@@ -307,12 +310,16 @@ std::int32_t ETWLogging::internal::isLoggingEnabledSlow(std::uint32_t level) noe
     try {
         return backEnd->IsLevelEnabled(level) ? 1 : 0;
     } catch (...) {
-        return 0; // a back end that cannot answer gets nothing to write
+        // A back end that cannot answer gets nothing to write.
+        internal::reportLoggerFault(L"UpdateModule: the log back end failed its level test\n");
+        return 0;
     }
 }
 
-std::uint32_t WriteLog(std::uint32_t level, const wchar_t* sourceFile, const wchar_t* function, std::int32_t line,
-                       const wchar_t* format, ...) noexcept
+namespace {
+
+std::uint32_t writeLogV(std::uint32_t level, const wchar_t* sourceFile, const wchar_t* function, std::int32_t line,
+                        const wchar_t* format, va_list args) noexcept
 {
     using namespace ETWLogging;
     LoggerHolder* holder = LoggerHolder::get();
@@ -321,15 +328,68 @@ std::uint32_t WriteLog(std::uint32_t level, const wchar_t* sourceFile, const wch
     CLoggingIf* backEnd = holder->backEnd();
     if (backEnd == nullptr)
         return kFunctionFailed;
-
-    std::uint32_t result = kFunctionFailed;
-    va_list args;
-    va_start(args, format);
     try {
-        result = writeRecord(*holder, *backEnd, level, sourceFile, function, line, format, args);
+        return writeRecord(*holder, *backEnd, level, sourceFile, function, line, format, args);
     } catch (...) {
         // The record is dropped; the caller, perhaps a destructor, carries on.
+        // Only the debugger can still be told.
+        ::OutputDebugStringW(L"UpdateModule: a log record was dropped\n");
+        return kFunctionFailed;
     }
+}
+
+} // namespace
+
+std::uint32_t WriteLog(std::uint32_t level, const wchar_t* sourceFile, const wchar_t* function, std::int32_t line,
+                       const wchar_t* format, ...) noexcept
+{
+    va_list args;
+    va_start(args, format);
+    const std::uint32_t result = writeLogV(level, sourceFile, function, line, format, args);
     va_end(args);
     return result;
 }
+
+namespace Orvik {
+namespace logging {
+
+const wchar_t* LogFunction::text(wchar_t (&buffer)[kCapacity]) const noexcept
+{
+    if (member_ == nullptr)
+        return whole_ != nullptr ? whole_ : (scope_ != nullptr ? scope_ : L"");
+    // Identifiers are ASCII: each char widens to itself.
+    std::size_t used = 0;
+    const auto append = [&](auto character) {
+        if (used + 1 < kCapacity)
+            buffer[used++] = static_cast<wchar_t>(static_cast<unsigned char>(character));
+    };
+    if (scope_ != nullptr && *scope_ != L'\0') {
+        for (const wchar_t* c = scope_; *c != L'\0'; ++c) {
+            if (used + 1 < kCapacity)
+                buffer[used++] = *c;
+        }
+        append(':');
+        append(':');
+    }
+    for (const char* c = member_; *c != '\0'; ++c)
+        append(*c);
+    buffer[used] = L'\0';
+    return buffer;
+}
+
+namespace detail {
+
+std::uint32_t writeAt(std::uint32_t level, const LogSite& site, const wchar_t* format, ...) noexcept
+{
+    wchar_t name[LogFunction::kCapacity];
+    const wchar_t* function = site.function.text(name);
+    va_list args;
+    va_start(args, format);
+    const std::uint32_t result = writeLogV(level, site.file, function, site.line, format, args);
+    va_end(args);
+    return result;
+}
+
+} // namespace detail
+} // namespace logging
+} // namespace Orvik

@@ -9,6 +9,11 @@
 
 namespace ETWLogging {
 
+// Answers of the back ends beside the Win32 codes they return: Initialize on a
+// back end that is initialised already, and a write before Initialize.
+constexpr std::uint32_t kAlreadyInitialised = 20001;
+constexpr std::uint32_t kNotInitialised = 20002;
+
 // Receives control notifications of the back end (trace enable/disable).
 class CLoggingListenerIf {
 public:

@@ -8,7 +8,8 @@
 namespace Orvik {
 namespace {
 
-constexpr wchar_t kLogFile[] = L"wrappers\\DllAPI";
+// Records keep the name the file had before the verified load moved here.
+UM_LOG_SOURCE_NAMED(L"wrappers\\DllAPI", L"Orvik::DllAPI");
 
 } // namespace
 
@@ -38,7 +39,7 @@ bool DllAPI::loadLibrary(const std::wstring& path, HMODULE* module)
     if (error == ERROR_SUCCESS)
         return true;
 
-    UM_LOG_ERROR(kLogFile, L"Orvik::DllAPI::loadLibrary", __LINE__, L"LoadLibrary Failed. GLE: %lu", error);
+    logging::error(UM_HERE, L"LoadLibrary Failed. GLE: %lu", error);
     // The caller reads the reason from the last error; logging must not change it.
     ::SetLastError(error);
     return false;

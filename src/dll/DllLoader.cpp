@@ -8,7 +8,8 @@
 namespace Orvik {
 namespace {
 
-constexpr wchar_t kLogFile[] = L"wrappers\\DllLoader";
+// Records keep the name the file had before the verified load moved here.
+UM_LOG_SOURCE_NAMED(L"wrappers\\DllLoader", L"Orvik::DllLoader");
 
 } // namespace
 
@@ -16,9 +17,8 @@ DllLoader::DllLoader(std::shared_ptr<DllAPI> api) : api_(api ? std::move(api) : 
 
 bool DllLoader::loadDLL(const std::wstring& path, HMODULE* module)
 {
-    constexpr wchar_t kFunction[] = L"Orvik::DllLoader::loadDLL";
     if (module == nullptr) {
-        UM_LOG(LOG_LEVEL_WARNING, kLogFile, kFunction, __LINE__, L"Invalid pHandle specified. Exiting.");
+        logging::warning(UM_HERE, L"Invalid pHandle specified. Exiting.");
         return false;
     }
     *module = nullptr;
@@ -31,13 +31,13 @@ bool DllLoader::loadDLL(const std::wstring& path, HMODULE* module)
         *module = nullptr;
         status = api_->loadLibrary(path, module) ? MODULE_STATUS_SUCCESS : MODULE_STATUS_UNSUCCESSFUL;
     } catch (...) {
+        // Reported below with the status it stands for.
         status = MODULE_STATUS_UNKNOWN_EXCEPTION;
     }
-    if (status != MODULE_STATUS_SUCCESS) {
+    if (status.failed()) {
         const DWORD lastError = ::GetLastError();
         *module = nullptr;
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Failed to load library. Error code: %ls(%lu).",
-                     getStatusName(status), static_cast<unsigned long>(status));
+        logging::error(UM_HERE, L"Failed to load library. Error code: %ls(%lu).", getStatusName(status), status);
         ::SetLastError(lastError);
         return false;
     }
@@ -50,11 +50,11 @@ FARPROC DllLoader::getProcAddress(HMODULE module, const char* name)
     try {
         address = api_->GetProcAddress(module, name);
     } catch (...) {
+        // Reported below like any name that is not found.
         address = nullptr;
     }
     if (address == nullptr)
-        UM_LOG(LOG_LEVEL_WARNING, kLogFile, L"Orvik::DllLoader::getProcAddress", __LINE__,
-               L"getProcAddress was unsuccessful in finding the handle's address");
+        logging::warning(UM_HERE, L"getProcAddress was unsuccessful in finding the handle's address");
     return address;
 }
 

@@ -7,7 +7,7 @@
 namespace Orvik {
 namespace {
 
-constexpr wchar_t kLogFile[] = L"paths\\PathSearch";
+UM_LOG_SOURCE_NAMED(L"paths\\PathSearch", L"Orvik::PathSearch");
 
 } // namespace
 
@@ -40,31 +40,29 @@ void PathSearch::addSearchPath(const std::wstring& folder)
 
 bool PathSearch::findFilePath(const std::wstring& fileName, std::wstring& folder)
 {
-    constexpr wchar_t kFunction[] = L"Orvik::PathSearch::findFilePath";
-    UM_LOG(LOG_LEVEL_NORMAL, kLogFile, kFunction, __LINE__, L"Entering findFilePath for file %ls", fileName.c_str());
+    logging::normal(UM_HERE, L"Entering findFilePath for file %ls", fileName.c_str());
     for (const std::wstring& candidate : folders_) {
         if (!checkIfExists(candidate + L'\\' + fileName))
             continue;
         folder = candidate;
         if (!folder.empty() && folder.back() == L'\\')
             folder.pop_back();
-        UM_LOG(LOG_LEVEL_NORMAL, kLogFile, kFunction, __LINE__, L"File found at path %ls. Returning success.",
+        logging::normal(UM_HERE, L"File found at path %ls. Returning success.",
                folder.c_str());
         return true;
     }
-    UM_LOG(LOG_LEVEL_WARNING, kLogFile, kFunction, __LINE__, L"File not found.");
+    logging::warning(UM_HERE, L"File not found.");
     return false;
 }
 
 bool PathSearch::checkIfExists(const std::wstring& path)
 {
-    constexpr wchar_t kFunction[] = L"Orvik::PathSearch::checkIfExists";
-    UM_LOG(LOG_LEVEL_NORMAL, kLogFile, kFunction, __LINE__, L"Entering checkIfExists for %ls", path.c_str());
+    logging::normal(UM_HERE, L"Entering checkIfExists for %ls", path.c_str());
     if (pathApi_->fileExists(path)) {
-        UM_LOG(LOG_LEVEL_NORMAL, kLogFile, kFunction, __LINE__, L"File exists");
+        logging::normal(UM_HERE, L"File exists");
         return true;
     }
-    UM_LOG(LOG_LEVEL_WARNING, kLogFile, kFunction, __LINE__, L"File does not exist.");
+    logging::warning(UM_HERE, L"File does not exist.");
     return false;
 }
 

@@ -15,7 +15,7 @@
 namespace Orvik {
 namespace {
 
-constexpr wchar_t kLogFile[] = L"SharedLibrary";
+UM_LOG_SOURCE(L"Orvik::SharedLibrary");
 constexpr wchar_t kBlockListKey[] = L"SOFTWARE\\Corvane\\Tesl\\List\\";
 
 std::wstring lowerCase(std::wstring text)
@@ -58,23 +58,21 @@ SharedLibrary::SharedLibrary(const LibraryInfo& library, std::shared_ptr<DllLoad
       versionInfo_(std::move(versionInfo)),
       registryKey_(std::move(registryKey))
 {
-    constexpr wchar_t kFunction[] = L"Orvik::SharedLibrary::SharedLibrary";
-    if (loadLibrary() != MODULE_STATUS_SUCCESS) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Failed to load library: %ls. Throwing ModuleException.",
+    if (loadLibrary().failed()) {
+        logging::error(UM_HERE, L"Failed to load library: %ls. Throwing ModuleException.",
                      name_.c_str());
         throw ModuleException("Failed to load library");
     }
-    if (importFunctions() != MODULE_STATUS_SUCCESS) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__,
-                     L"Failed to import functions from library: %ls. Throwing ModuleException.", name_.c_str());
-        unloadLibrary();
+    if (importFunctions().failed()) {
+        logging::error(UM_HERE, L"Failed to import functions from library: %ls. Throwing ModuleException.", name_.c_str());
+        static_cast<void>(unloadLibrary()); // logs its own failure
         throw ModuleException("Failed to import functions from library");
     }
 }
 
 SharedLibrary::~SharedLibrary()
 {
-    unloadLibrary();
+    static_cast<void>(unloadLibrary()); // logs its own failure
 }
 
 const LibraryFunctions* SharedLibrary::getLibraryFunctions() const
@@ -84,12 +82,11 @@ const LibraryFunctions* SharedLibrary::getLibraryFunctions() const
 
 ModuleStatus SharedLibrary::loadLibrary()
 {
-    constexpr wchar_t kFunction[] = L"Orvik::SharedLibrary::loadLibrary";
     std::vector<std::wstring> usable;
     for (std::wstring& folder : folders_) {
         const std::wstring written = folder;
         if (!macros_->expandMacros(folder)) {
-            UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Failed to resolve file path, %ls, for library: %ls.",
+            logging::error(UM_HERE, L"Failed to resolve file path, %ls, for library: %ls.",
                          written.c_str(), name_.c_str());
             return MODULE_STATUS_NOT_FOUND;
         }
@@ -99,21 +96,21 @@ ModuleStatus SharedLibrary::loadLibrary()
     search_->addSearchPaths(usable);
     std::wstring found;
     if (!search_->findFilePath(name_, found)) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Failed to find valid path for library: %ls.", name_.c_str());
+        logging::error(UM_HERE, L"Failed to find valid path for library: %ls.", name_.c_str());
         return MODULE_STATUS_NOT_FOUND;
     }
-    UM_LOG(LOG_LEVEL_NORMAL, kLogFile, kFunction, __LINE__, L"Loading %ls from %ls.", name_.c_str(), found.c_str());
+    logging::normal(UM_HERE, L"Loading %ls from %ls.", name_.c_str(), found.c_str());
     const std::wstring path = found + L"\\" + name_;
     // Held from the version check until the load is done: no listed version
     // can be put in its place in between.
     const win::HeldFile held(path);
     if (isBlocked(held, name_)) {
-        UM_LOG(LOG_LEVEL_INFORMATION, kLogFile, kFunction, __LINE__, L"Blocked library: %ls.", path.c_str());
+        logging::information(UM_HERE, L"Blocked library: %ls.", path.c_str());
         return MODULE_STATUS_NOT_SUPPORTED;
     }
     if (!loader_->loadDLL(path, &module_)) {
         module_ = nullptr;
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Failed to load library: %ls.", name_.c_str());
+        logging::error(UM_HERE, L"Failed to load library: %ls.", name_.c_str());
         return MODULE_STATUS_UNSUCCESSFUL;
     }
     return MODULE_STATUS_SUCCESS;
@@ -151,11 +148,11 @@ bool SharedLibrary::isBlocked(const win::HeldFile& file, const std::wstring& nam
 
 ModuleStatus SharedLibrary::importFunctions()
 {
-    constexpr wchar_t kFunction[] = L"Orvik::SharedLibrary::importFunctions";
+    const char* const caller = __func__;
     const auto import = [&](const char* exportName, auto& slot) {
         FARPROC address = loader_->getProcAddress(module_, exportName);
         if (address == nullptr) {
-            UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Failed to load %hs function from library: %ls.", exportName,
+            logging::error(UM_HERE_AS(caller), L"Failed to load %hs function from library: %ls.", exportName,
                          name_.c_str());
             return false;
         }
@@ -178,11 +175,12 @@ ModuleStatus SharedLibrary::unloadLibrary() noexcept
             functions_ = LibraryFunctions{};
             return MODULE_STATUS_SUCCESS;
         }
-        UM_LOG_ERROR(kLogFile, L"Orvik::SharedLibrary::unloadLibrary", __LINE__, L"Failed to free library: %ls.",
+        logging::error(UM_HERE, L"Failed to free library: %ls.",
                      name_.c_str());
         return MODULE_STATUS_UNSUCCESSFUL;
     } catch (...) {
-        return MODULE_STATUS_UNKNOWN_EXCEPTION;
+        return logging::fail(MODULE_STATUS_UNKNOWN_EXCEPTION, UM_HERE,
+                             L"Unexpected exception while freeing library: %ls.", name_.c_str());
     }
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The source lines the entry table's and module creation's log records carry.
 // They are part of what those records say and stay the same whatever line
-// the code moves to, so they live here by name rather than as __LINE__.
+// the code moves to, so they live here by name rather than as the current line.
 
 namespace Orvik {
 namespace logline {

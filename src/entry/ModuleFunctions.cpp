@@ -6,29 +6,41 @@
 #include "module/ModuleBusBinding.h"
 #include "entry/UpdateModule.h"
 
+#include <windows.h>
+
+#include <cstdio>
 #include <new>
 
 namespace Orvik {
 namespace {
 
-constexpr wchar_t kLogFile[] = L"ModuleFunctions";
+// The entry table's records name the bare entry.
+UM_LOG_SOURCE(L"");
 
-// Every entry's work runs inside this barrier: no exception reaches the host.
+// Every entry's work runs inside this barrier: no exception reaches the host,
+// and the status becomes the number the host reads here. The host's contract
+// says the barrier itself writes no log record (whatever threw has logged its
+// reason); the debugger is still told which entry caught it.
 template <typename Work>
-ModuleStatus runInsideBarrier(Work&& work) noexcept
+std::uint32_t runInsideBarrier(const char* entry, Work&& work) noexcept
 {
     try {
-        return work();
+        const ModuleStatus status = work();
+        return status.value();
     } catch (...) {
-        return MODULE_STATUS_UNKNOWN_EXCEPTION;
+        char text[160];
+        std::snprintf(text, sizeof text, "UpdateModule: %s caught an exception and answers 0x%08X\n", entry,
+                      MODULE_STATUS_UNKNOWN_EXCEPTION.value());
+        ::OutputDebugStringA(text);
     }
+    return MODULE_STATUS_UNKNOWN_EXCEPTION.value();
 }
 
 bool handleIsUsable(ModuleHandle handle, const wchar_t* entryName, int line)
 {
     if (handle != nullptr && handle->module != nullptr)
         return true;
-    UM_LOG_ERROR(kLogFile, entryName, line, L"Invalid handle.");
+    logging::error(UM_AT(entryName, line), L"Invalid handle.");
     return false;
 }
 
@@ -50,11 +62,9 @@ ModuleStatus initializeWithBus(Module& module, const wchar_t* moduleName, const 
         std::shared_ptr<MessageBus> bus = makeBus();
         const ModuleStatus status =
             base->baseInitialize(textOrEmpty(moduleName), textOrEmpty(secondText), properties, manager, bus);
-        if (status != MODULE_STATUS_SUCCESS) {
-            UM_LOG_ERROR(kLogFile, failureFunction, failureLine,
-                         L"Failed to initialize base module. Error code %lu.", status);
-            return status;
-        }
+        if (status.failed())
+            return logging::fail(status, UM_AT(failureFunction, failureLine),
+                                 L"Failed to initialize base module. Error code %lu.", status);
     }
     return module.initialize();
 }
@@ -62,16 +72,16 @@ ModuleStatus initializeWithBus(Module& module, const wchar_t* moduleName, const 
 std::uint32_t NewModule(ModuleHandle* handleAddress, const wchar_t* moduleName)
 {
     if (handleAddress == nullptr) {
-        UM_LOG_ERROR(kLogFile, L"NewModule", logline::kNewModuleNoHandleAddress, L"Invalid handle address.");
-        return MODULE_STATUS_INVALID_PARAMETER;
+        logging::error(UM_AT(L"NewModule", logline::kNewModuleNoHandleAddress), L"Invalid handle address.");
+        return MODULE_STATUS_INVALID_PARAMETER.value();
     }
     if (moduleName != nullptr && moduleName[0] != L'\0')
         SetLoggerIdentity(nullptr, moduleName, nullptr, nullptr, 0);
 
-    return runInsideBarrier([&]() -> ModuleStatus {
+    return runInsideBarrier(__func__, [&]() -> ModuleStatus {
         Module* module = nullptr;
         const ModuleStatus status = createModule(&module);
-        if (status != MODULE_STATUS_SUCCESS)
+        if (status.failed())
             return status;
         // The record owns the module from here; if it cannot be made, destroy the module.
         std::unique_ptr<Module> owner(module);
@@ -83,10 +93,10 @@ std::uint32_t NewModule(ModuleHandle* handleAddress, const wchar_t* moduleName)
 std::uint32_t DestroyModule(ModuleHandle handle)
 {
     if (handle == nullptr) {
-        UM_LOG_ERROR(kLogFile, L"DestroyModule", logline::kDestroyModuleNoHandle, L"Invalid handle.");
-        return MODULE_STATUS_INVALID_PARAMETER;
+        logging::error(UM_AT(L"DestroyModule", logline::kDestroyModuleNoHandle), L"Invalid handle.");
+        return MODULE_STATUS_INVALID_PARAMETER.value();
     }
-    return runInsideBarrier([&]() -> ModuleStatus {
+    return runInsideBarrier(__func__, [&]() -> ModuleStatus {
         std::unique_ptr<ModuleHandleRecord> record(handle);
         if (record->module != nullptr && record->destroy)
             record->destroy(record->module);
@@ -99,8 +109,8 @@ std::uint32_t InitializeModule(ModuleHandle handle, const wchar_t* moduleName, c
                                void* managerContext, ModuleManagerCallback managerCallback)
 {
     if (!handleIsUsable(handle, L"InitializeModule", logline::kInitializeModuleNoHandle))
-        return MODULE_STATUS_INVALID_PARAMETER;
-    return runInsideBarrier([&]() -> ModuleStatus {
+        return MODULE_STATUS_INVALID_PARAMETER.value();
+    return runInsideBarrier(__func__, [&]() -> ModuleStatus {
         return initializeWithBus(*handle->module, moduleName, secondText, count, names, values, managerContext,
                                  managerCallback, &internal::createDefaultBusClient,
                                  L"InitializeModule::initializeBaseModule", logline::kInitializeModuleBaseFailed);
@@ -110,22 +120,22 @@ std::uint32_t InitializeModule(ModuleHandle handle, const wchar_t* moduleName, c
 std::uint32_t StartModule(ModuleHandle handle)
 {
     if (!handleIsUsable(handle, L"StartModule", logline::kStartModuleNoHandle))
-        return MODULE_STATUS_INVALID_PARAMETER;
-    return runInsideBarrier([&] { return handle->module->start(); });
+        return MODULE_STATUS_INVALID_PARAMETER.value();
+    return runInsideBarrier(__func__, [&] { return handle->module->start(); });
 }
 
 std::uint32_t StopModule(ModuleHandle handle)
 {
     if (!handleIsUsable(handle, L"StopModule", logline::kStopModuleNoHandle))
-        return MODULE_STATUS_INVALID_PARAMETER;
-    return runInsideBarrier([&] { return handle->module->stop(); });
+        return MODULE_STATUS_INVALID_PARAMETER.value();
+    return runInsideBarrier(__func__, [&] { return handle->module->stop(); });
 }
 
 std::uint32_t UninitializeModule(ModuleHandle handle)
 {
     if (!handleIsUsable(handle, L"UninitializeModule", logline::kUninitializeModuleNoHandle))
-        return MODULE_STATUS_INVALID_PARAMETER;
-    return runInsideBarrier([&] {
+        return MODULE_STATUS_INVALID_PARAMETER.value();
+    return runInsideBarrier(__func__, [&] {
         const ModuleStatus status = handle->module->uninitialize();
         // Whatever the module's own answer, the host may initialise it again.
         if (auto* base = dynamic_cast<BaseModule*>(handle->module))
@@ -138,8 +148,8 @@ std::uint32_t DirectMessage(ModuleHandle handle, const void* header, const wchar
                             const wchar_t* payload)
 {
     if (!handleIsUsable(handle, L"DirectMessage", logline::kDirectMessageNoHandle))
-        return MODULE_STATUS_INVALID_PARAMETER;
-    return runInsideBarrier([&]() -> ModuleStatus {
+        return MODULE_STATUS_INVALID_PARAMETER.value();
+    return runInsideBarrier(__func__, [&]() -> ModuleStatus {
         auto* base = dynamic_cast<BaseModule*>(handle->module);
         if (base == nullptr)
             return MODULE_STATUS_SUCCESS;
@@ -153,8 +163,8 @@ std::uint32_t InitializeModuleV2(ModuleHandle handle, const wchar_t* moduleName,
                                  const MessageBusFunctions* busFunctions)
 {
     if (!handleIsUsable(handle, L"InitializeModuleV2", logline::kInitializeModuleV2NoHandle))
-        return MODULE_STATUS_INVALID_PARAMETER;
-    return runInsideBarrier([&]() -> ModuleStatus {
+        return MODULE_STATUS_INVALID_PARAMETER.value();
+    return runInsideBarrier(__func__, [&]() -> ModuleStatus {
         return initializeWithBus(
             *handle->module, moduleName, secondText, count, names, values, managerContext, managerCallback,
             [&] { return internal::createHostBusClient(busHandle, busFunctions); },

@@ -11,7 +11,7 @@
 
 namespace Orvik {
 namespace {
-constexpr wchar_t kLogFile[] = L"UpdateModule";
+UM_LOG_SOURCE(L"Orvik");
 
 // The module's own client of the settings service, with a bus connection of
 // its own; null when the bus service cannot be bound (logged by getInstance).
@@ -23,28 +23,25 @@ std::shared_ptr<SettingsManager> obtainSettingsClient()
 
 ModuleStatus createModule(Module** module)
 {
-    constexpr wchar_t kFunction[] = L"Orvik::createModule";
-    if (module == nullptr) {
-        UM_LOG_ERROR(kLogFile, kFunction, logline::kCreateModuleInvalidInput, L"Invalid input");
-        return MODULE_STATUS_INVALID_PARAMETER;
-    }
+    if (module == nullptr)
+        return logging::fail(MODULE_STATUS_INVALID_PARAMETER, UM_HERE_AT(logline::kCreateModuleInvalidInput),
+                             L"Invalid input");
     auto container = std::make_shared<Basalt::IOCContainer>();
     // Every request gets an agent handle of its own.
     container->registerType<ZuUpdateAgentHandle>(container.get());
     container->registerInstance<SettingsManager>(Basalt::defaultRegistrationName(), obtainSettingsClient());
 
     *module = new (std::nothrow) UpdateModuleImp(container);
-    if (*module == nullptr) {
-        UM_LOG_ERROR(kLogFile, kFunction, logline::kCreateModuleFailed, L"Module creation failed");
-        return MODULE_STATUS_UNSUCCESSFUL;
-    }
-    UM_LOG(LOG_LEVEL_NORMAL, kLogFile, kFunction, logline::kCreateModuleSucceeded, L"Module creation succeeded");
+    if (*module == nullptr)
+        return logging::fail(MODULE_STATUS_UNSUCCESSFUL, UM_HERE_AT(logline::kCreateModuleFailed),
+                             L"Module creation failed");
+    logging::normal(UM_HERE_AT(logline::kCreateModuleSucceeded), L"Module creation succeeded");
     return MODULE_STATUS_SUCCESS;
 }
 
 void destroyModule(Module* module)
 {
-    UM_LOG(LOG_LEVEL_NORMAL, kLogFile, L"Orvik::destroyModule", logline::kDestroyModuleSucceeded, L"Module destruction succeeded");
+    logging::normal(UM_HERE_AT(logline::kDestroyModuleSucceeded), L"Module destruction succeeded");
     delete module;
 }
 

@@ -1,4 +1,5 @@
 #include "message/Message.h"
+#include "Logging/Logger.h"
 #include "win/ModulePath.h"
 
 #include <windows.h>
@@ -10,6 +11,9 @@
 #include <utility>
 
 namespace Orvik {
+namespace {
+UM_LOG_SOURCE(L"Orvik");
+}
 
 Message::Message(std::wstring name, std::wstring sender, std::wstring payload)
     : name_(std::move(name)), sender_(std::move(sender)), payload_(std::move(payload)),
@@ -84,6 +88,7 @@ MessagePtr createMessage(std::wstring name, std::wstring sender, std::wstring pa
             sender = internal::defaultSenderName();
         return std::make_shared<Message>(std::move(name), std::move(sender), std::move(payload));
     } catch (...) {
+        logging::error(UM_HERE, L"Unexpected exception while creating a message. Returning none.");
         return MessagePtr();
     }
 }
@@ -238,6 +243,7 @@ MessagePtr createDeliveredMessage(const MessageHeader* header, const wchar_t* na
         // On a failed block allocation the deleter takes the message back.
         return MessagePtr(std::exchange(message, nullptr), GiveBackMessage(), SpareBlockAllocator<Message>());
     } catch (...) {
+        logging::error(UM_HERE, L"Unexpected exception while taking in a delivered message. Returning none.");
         if (message != nullptr)
             spareMessages.giveBack(message);
         return MessagePtr();

@@ -6,28 +6,42 @@
 namespace Orvik {
 namespace internal {
 namespace {
-constexpr wchar_t kLogFile[] = L"MessageBusCallbacks";
+UM_LOG_SOURCE(L"Orvik::internal");
+
+// The bus thread gets a number, never an exception.
+std::uint32_t unexpectedException(const char* entry) noexcept
+{
+    try {
+        throw;
+    } catch (const std::exception& exception) {
+        logging::error(UM_HERE_AS(entry), L"Unexpected exception: %hs. Returning %s.", exception.what(),
+                       getStatusName(MODULE_STATUS_UNKNOWN_EXCEPTION));
+    } catch (...) {
+        logging::error(UM_HERE_AS(entry), L"Unexpected exception. Returning %s.",
+                       getStatusName(MODULE_STATUS_UNKNOWN_EXCEPTION));
+    }
+    return MODULE_STATUS_UNKNOWN_EXCEPTION.value();
+}
 } // namespace
 
 std::uint32_t messageCallbackEntry(void* context, const MessageHeader* header, const wchar_t* name,
                                    const wchar_t* sender, const wchar_t* payload) noexcept
 {
-    constexpr wchar_t kFunction[] = L"Orvik::internal::messageCallbackEntry";
     try {
-        if (context == nullptr) {
-            UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Message delivered without a subscription context.");
-            return MODULE_STATUS_INVALID_PARAMETER;
-        }
-        if (name == nullptr || sender == nullptr || payload == nullptr) {
-            UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Message delivered with a missing text. Dropped.");
-            return MODULE_STATUS_INVALID_PARAMETER;
-        }
+        if (context == nullptr)
+            return logging::fail(MODULE_STATUS_INVALID_PARAMETER, UM_HERE,
+                                 L"Message delivered without a subscription context.")
+                .value();
+        if (name == nullptr || sender == nullptr || payload == nullptr)
+            return logging::fail(MODULE_STATUS_INVALID_PARAMETER, UM_HERE,
+                                 L"Message delivered with a missing text. Dropped.")
+                .value();
         const MessagePtr message = createDeliveredMessage(header, name, sender, payload);
         auto* holder = static_cast<MessageCallbackHolder*>(context);
         const std::shared_ptr<MessageCallbackHolder> pinned = holder->self.lock();
-        return holder->callback(message);  // an empty callback throws bad_function_call
+        return holder->callback(message).value();  // an empty callback throws bad_function_call
     } catch (...) {
-        return MODULE_STATUS_UNKNOWN_EXCEPTION;
+        return unexpectedException(__func__);
     }
 }
 
@@ -35,7 +49,6 @@ std::uint32_t replyCallbackEntry(void* context, std::uint64_t replyIndex, const 
                                  const wchar_t* name, const wchar_t* sender, const wchar_t* payload,
                                  std::uint32_t status) noexcept
 {
-    constexpr wchar_t kFunction[] = L"Orvik::internal::replyCallbackEntry";
     try {
         MessagePtr reply;
         bool textMissing = false;
@@ -46,17 +59,16 @@ std::uint32_t replyCallbackEntry(void* context, std::uint64_t replyIndex, const 
                 reply = createDeliveredMessage(header, name, sender, payload);
         }
         if (context == nullptr)
-            return MODULE_STATUS_INVALID_PARAMETER;
+            return MODULE_STATUS_INVALID_PARAMETER.value();
         const ReplyHandler& handler = *static_cast<const ReplyHandler*>(context);
         const ModuleStatus result = handler(replyIndex, reply, status);
-        if (textMissing) {
-            UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Reply delivered with a missing text. Reply index %I64u.",
-                         replyIndex);
-            return MODULE_STATUS_INVALID_PARAMETER;
-        }
-        return result;
+        if (textMissing)
+            return logging::fail(MODULE_STATUS_INVALID_PARAMETER, UM_HERE,
+                                 L"Reply delivered with a missing text. Reply index %I64u.", replyIndex)
+                .value();
+        return result.value();
     } catch (...) {
-        return MODULE_STATUS_UNKNOWN_EXCEPTION;
+        return unexpectedException(__func__);
     }
 }
 

@@ -11,8 +11,7 @@
 
 namespace Orvik {
 namespace {
-constexpr wchar_t kLogFile[] = L"MessageBusClient";
-constexpr wchar_t kConstructor[] = L"Orvik::MessageBusClient::MessageBusClient";
+UM_LOG_SOURCE(L"Orvik::MessageBusClient");
 
 std::exception_ptr replyFailure(std::errc condition)
 {
@@ -26,7 +25,7 @@ MessageBusClient::MessageBusClient(std::shared_ptr<MessageBusShim> shim, std::sh
     : shim_(std::move(shim)), processApi_(processApi ? std::move(processApi) : std::make_shared<ProcessAPI>())
 {
     if (!shim_) {
-        UM_LOG_ERROR(kLogFile, kConstructor, __LINE__, L"Invalid message bus shim. Throwing ModuleException.");
+        logging::error(UM_HERE, L"Invalid message bus shim. Throwing ModuleException.");
         throw ModuleException("Invalid message bus shim");
     }
     replyHandler_ = [this](std::uint64_t replyIndex, const MessagePtr& reply, ModuleStatus status) {
@@ -49,6 +48,8 @@ MessageBusClient::~MessageBusClient()
             unsubscribeRecord(entry.second);
         shim_->cancelRequests();
     } catch (...) {
+        // A destructor lets nothing out; what was not dropped stays with the service.
+        logging::error(UM_HERE, L"Unexpected exception while dropping the subscriptions.");
     }
 }
 
@@ -57,12 +58,11 @@ void MessageBusClient::determineSessionId()
     const DWORD processId = processApi_->GetCurrentProcessId();
     DWORD session = 0;
     if (processApi_->ProcessIdToSessionId(processId, &session)) {
-        UM_LOG(LOG_LEVEL_NORMAL, kLogFile, kConstructor, __LINE__, L"Found session id %ld for process %ld", session,
-               processId);
+        logging::normal(UM_HERE_AS("MessageBusClient"), L"Found session id %ld for process %ld", session, processId);
         sessionId_ = session;
     } else {
-        UM_LOG_ERROR(kLogFile, kConstructor, __LINE__, L"Failed to get the session id for process %ld - defaulting to %ld",
-                     processId, 0UL);
+        logging::error(UM_HERE_AS("MessageBusClient"),
+                       L"Failed to get the session id for process %ld - defaulting to %ld", processId, 0UL);
         sessionId_ = 0;
     }
 }
@@ -113,18 +113,14 @@ ModuleStatus MessageBusClient::internalPublish(const MessagePtr& message, bool e
         setFlag(header, kMessageFlagReplyCopied);
 
     const ModuleStatus status = shim_->publish(message, extended);
-    if (status != MODULE_STATUS_SUCCESS) {
-        UM_LOG_ERROR(kLogFile, L"Orvik::MessageBusClient::internalPublish", __LINE__,
-                     L"Failed to publish message. Error code %lu.", status);
-        return status;
-    }
+    if (status.failed())
+        return logging::fail(status, UM_HERE, L"Failed to publish message. Error code %lu.", status);
     if (copyDue) {
         clearFlag(header, kMessageFlagReply);
         clearReplyRouting(header);
         const ModuleStatus copyStatus = shim_->publish(message, extended);
-        if (copyStatus != MODULE_STATUS_SUCCESS)
-            UM_LOG(LOG_LEVEL_WARNING, kLogFile, L"Orvik::MessageBusClient::internalPublish", __LINE__,
-                   L"Failed to publish non-reply copy of the message. Error code %lu.", copyStatus);
+        if (copyStatus.failed())
+            logging::warning(UM_HERE, L"Failed to publish non-reply copy of the message. Error code %lu.", copyStatus);
     }
     return MODULE_STATUS_SUCCESS;
 }
@@ -133,7 +129,6 @@ ModuleStatus MessageBusClient::internalRequest(const MessagePtr& message, ReplyP
                                                const ReplyCallback* completion, const TimeLimit& timeLimit,
                                                bool extended)
 {
-    constexpr wchar_t kFunction[] = L"Orvik::MessageBusClient::internalRequest";
     std::uint64_t replyIndex = 0;
     std::future<MessagePtr> future;
     {
@@ -150,21 +145,18 @@ ModuleStatus MessageBusClient::internalRequest(const MessagePtr& message, ReplyP
             };
         }
         auto inserted = pendingReplies_.emplace(replyIndex, std::move(record));
-        if (!inserted.second) {
-            UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Unable to create reply promise. Returning.");
-            return MODULE_STATUS_UNSUCCESSFUL;
-        }
+        if (!inserted.second)
+            return logging::fail(MODULE_STATUS_UNSUCCESSFUL, UM_HERE, L"Unable to create reply promise. Returning.");
         if (completion == nullptr)
             future = inserted.first->second.promise.get_future();
     }
 
     // Outside the lock: the reply may arrive before this call returns.
     const ModuleStatus status = shim_->request(message, replyIndex, &replyHandler_, timeLimit.count(), extended);
-    if (status != MODULE_STATUS_SUCCESS) {
+    if (status.failed()) {
         std::lock_guard<std::mutex> guard(replyLock_);
         pendingReplies_.erase(replyIndex);
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Failed to make request. Error code %lu.", status);
-        return status;
+        return logging::fail(status, UM_HERE, L"Failed to make request. Error code %lu.", status);
     }
     if (reply != nullptr)
         *reply = std::make_shared<ReplyImpl>(std::move(future));
@@ -176,8 +168,7 @@ ModuleStatus MessageBusClient::replyCallback(std::uint64_t replyIndex, const Mes
     std::lock_guard<std::mutex> guard(replyLock_);
     auto found = pendingReplies_.find(replyIndex);
     if (found == pendingReplies_.end()) {
-        UM_LOG(LOG_LEVEL_WARNING, kLogFile, L"Orvik::MessageBusClient::replyCallback", __LINE__,
-               L"Reply index not found. Returning");
+        logging::warning(UM_HERE, L"Reply index not found. Returning");
         return MODULE_STATUS_NOT_FOUND;
     }
     PendingReply& record = found->second;
@@ -193,7 +184,9 @@ ModuleStatus MessageBusClient::replyCallback(std::uint64_t replyIndex, const Mes
         if (record.completion)
             record.completion();
     } catch (...) {
-        result = MODULE_STATUS_UNKNOWN_EXCEPTION;
+        // The requester's completion threw; the bus thread gets a status instead.
+        result = logging::fail(MODULE_STATUS_UNKNOWN_EXCEPTION, UM_HERE,
+                               L"Unexpected exception while settling reply %I64u.", replyIndex);
     }
     pendingReplies_.erase(found);
     return result;
@@ -251,9 +244,8 @@ ModuleStatus MessageBusClient::subscribe(const std::wstring& name, const std::ws
                           SubscriptionEntry{0, name, MessageCallbackHolder::create(callback)},
                           [&](MessageCallbackHolder* holder) { return shim_->subscribe(name, holder); }))
         return MODULE_STATUS_SUCCESS;
-    UM_LOG_ERROR(kLogFile, L"Orvik::MessageBusClient::subscribe", __LINE__,
-                 L"Failed to subscribe. Alias: %ls Message name: %ls", alias.c_str(), name.c_str());
-    return MODULE_STATUS_UNSUCCESSFUL;
+    return logging::fail(MODULE_STATUS_UNSUCCESSFUL, UM_HERE, L"Failed to subscribe. Alias: %ls Message name: %ls",
+                         alias.c_str(), name.c_str());
 }
 
 ModuleStatus MessageBusClient::subscribe(const std::wstring& name, const MessageCallback& callback)
@@ -275,23 +267,21 @@ ModuleStatus MessageBusClient::subscribeSameSession(const std::wstring& name, co
 ModuleStatus MessageBusClient::subscribeFilter(const std::wstring& pattern, const std::wstring& alias,
                                                const MessageCallback& callback)
 {
-    constexpr wchar_t kFunction[] = L"Orvik::MessageBusClient::subscribeFilter";
     NamePattern compiled;
     std::string error;
-    if (!compiled.assign(pattern, error)) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"subscribeFilter failed. Regex error with regex \"%ls\" [caught: %hs]",
-                     pattern.c_str(), error.c_str());
-        return MODULE_STATUS_INVALID_PARAMETER;
-    }
+    if (!compiled.assign(pattern, error))
+        return logging::fail(MODULE_STATUS_INVALID_PARAMETER, UM_HERE,
+                             L"subscribeFilter failed. Regex error with regex \"%ls\" [caught: %hs]", pattern.c_str(),
+                             error.c_str());
 
     std::lock_guard<std::mutex> guard(subscriptionLock_);
     if (enterSubscription(subscriptions_[alias].filters,
                           FilterEntry{0, pattern, std::move(compiled), MessageCallbackHolder::create(callback)},
                           [&](MessageCallbackHolder* holder) { return shim_->subscribeFilter(pattern, holder); }))
         return MODULE_STATUS_SUCCESS;
-    UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Failed to subscribeFilter. Alias: %ls Message nameRegex: %ls",
-                 alias.c_str(), pattern.c_str());
-    return MODULE_STATUS_UNSUCCESSFUL;
+    return logging::fail(MODULE_STATUS_UNSUCCESSFUL, UM_HERE,
+                         L"Failed to subscribeFilter. Alias: %ls Message nameRegex: %ls", alias.c_str(),
+                         pattern.c_str());
 }
 
 ModuleStatus MessageBusClient::subscribeFilter(const std::wstring& pattern, const MessageCallback& callback)
@@ -318,8 +308,7 @@ ModuleStatus MessageBusClient::unsubscribe(const std::wstring& alias)
         std::lock_guard<std::mutex> guard(subscriptionLock_);
         auto found = subscriptions_.find(alias);
         if (found == subscriptions_.end()) {
-            UM_LOG(LOG_LEVEL_WARNING, kLogFile, L"Orvik::MessageBusClient::unsubscribe", __LINE__,
-                   L"Subscription not found. Alias: %ls.", alias.c_str());
+            logging::warning(UM_HERE, L"Subscription not found. Alias: %ls.", alias.c_str());
             return MODULE_STATUS_SUCCESS;
         }
         record = std::move(found->second);
@@ -333,29 +322,38 @@ ModuleStatus MessageBusClient::unsubscribe(const std::wstring& alias)
 
 void MessageBusClient::unsubscribeRecord(const AliasRecord& record)
 {
+    // A refusal is told and the rest are still dropped.
+    const auto drop = [this](std::uint32_t id) {
+        if (const ModuleStatus status = shim_->unsubscribe(id); status.failed())
+            logging::warning(UM_HERE_AS("unsubscribeRecord"), L"Failed to unsubscribe subscription %lu. Error code %lu.", id,
+                             status);
+    };
     for (const SubscriptionEntry& entry : record.subscriptions)
-        shim_->unsubscribe(entry.id);
+        drop(entry.id);
     for (const FilterEntry& entry : record.filters)
-        shim_->unsubscribe(entry.id);
+        drop(entry.id);
 }
 
 ModuleStatus MessageBusClient::directDispatch(const MessagePtr& message)
 {
-    if (!message) {
-        UM_LOG_ERROR(kLogFile, L"Orvik::MessageBusClient::directDispatch", __LINE__,
-                     L"Direct message is empty. Returning.");
-        return MODULE_STATUS_INVALID_PARAMETER;
-    }
+    if (!message)
+        return logging::fail(MODULE_STATUS_INVALID_PARAMETER, UM_HERE, L"Direct message is empty. Returning.");
     const std::wstring& name = message->getName();
+    // Every subscriber gets the message whatever another one answered.
+    const auto deliver = [&](const MessageCallbackHolder& holder) {
+        if (const ModuleStatus status = holder.callback(message); status.failed())
+            logging::warning(UM_HERE_AS("directDispatch"), L"Direct message handler failed. Message name: %ls. Error code %lu.",
+                             name.c_str(), status);
+    };
     std::lock_guard<std::mutex> guard(subscriptionLock_);
     for (const auto& aliasEntry : subscriptions_) {
         const AliasRecord& record = aliasEntry.second;
         for (const SubscriptionEntry& entry : record.subscriptions)
             if (entry.name == name)
-                entry.callback->callback(message);
+                deliver(*entry.callback);
         for (const FilterEntry& entry : record.filters)
             if (entry.compiled.matches(name))
-                entry.callback->callback(message);
+                deliver(*entry.callback);
     }
     return MODULE_STATUS_SUCCESS;
 }

@@ -8,7 +8,7 @@
 namespace Orvik {
 namespace {
 
-constexpr wchar_t kLogFile[] = L"MessageBusLib";
+UM_LOG_SOURCE(L"Orvik::MessageBusLib");
 
 // Built before any entry point runs, so every bus client sees the same one.
 const LibraryInfo g_messageBusLibrary{L"BusBroker.dll", {L"$(App.Folder)", L"$(Tessel.InstallDir)"}};
@@ -23,7 +23,6 @@ const LibraryInfo& messageBusLibraryInfo()
 MessageBusLib::MessageBusLib(std::shared_ptr<SharedLibrary> library, std::shared_ptr<MessageBusShim> inner)
     : library_(std::move(library)), inner_(std::move(inner))
 {
-    constexpr wchar_t kFunction[] = L"Orvik::MessageBusLib::MessageBusLib";
     const internal::PerfTimer timer(L"MessageBusLib::MessageBusLib");
     if (!library_)
         library_ = std::make_shared<SharedLibrary>(g_messageBusLibrary);
@@ -31,14 +30,12 @@ MessageBusLib::MessageBusLib(std::shared_ptr<SharedLibrary> library, std::shared
     functions_ = static_cast<const MessageBusFunctions*>(
         library_->getLibraryFunctions()->createObject(kMessageBusInterfaceVersion));
     if (functions_ == nullptr) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__,
-                     L"Failed to get message bus functions object. Throwing ModuleException.");
+        logging::error(UM_HERE, L"Failed to get message bus functions object. Throwing ModuleException.");
         throw ModuleException("Failed to get message bus functions object");
     }
     const ModuleStatus status = functions_->open(&busHandle_);
-    if (status != MODULE_STATUS_SUCCESS) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__,
-                     L"Failed to get message bus handle. Error code: %ls(%lu). Throwing ModuleException.",
+    if (status.failed()) {
+        logging::error(UM_HERE, L"Failed to get message bus handle. Error code: %ls(%lu). Throwing ModuleException.",
                      getStatusName(status), status);
         throw ModuleException("Failed to get message bus handle");
     }
@@ -47,6 +44,7 @@ MessageBusLib::MessageBusLib(std::shared_ptr<SharedLibrary> library, std::shared
         if (!inner_)
             inner_ = std::make_shared<MessageBusShimImpl>(busHandle_, functions_);
     } catch (...) {
+        logging::error(UM_HERE, L"Failed to create the message bus shim. Releasing the message bus.");
         functions_->close(busHandle_);
         throw;
     }
@@ -60,11 +58,11 @@ MessageBusLib::~MessageBusLib()
     try {
         status = functions_->close(busHandle_);
     } catch (...) {
+        // Reported below with the status it stands for.
         status = MODULE_STATUS_UNKNOWN_EXCEPTION;
     }
-    if (status != MODULE_STATUS_SUCCESS)
-        UM_LOG(LOG_LEVEL_WARNING, kLogFile, L"Orvik::MessageBusLib::~MessageBusLib", __LINE__,
-               L"Failed to release message bus. Error code %ls(%lu).", getStatusName(status), status);
+    if (status.failed())
+        logging::warning(UM_HERE, L"Failed to release message bus. Error code %ls(%lu).", getStatusName(status), status);
     library_.reset();
 }
 

@@ -7,15 +7,15 @@
 
 namespace Orvik {
 namespace {
-constexpr wchar_t kLogFile[] = L"MessageBusShimImpl";
+UM_LOG_SOURCE(L"Orvik::MessageBusShimImpl");
 
 // A table with a hole is a broken service; refuse the call instead of jumping to null.
 bool entryPresent(const void* entry, const wchar_t* entryName)
 {
     if (entry != nullptr)
         return true;
-    UM_LOG_ERROR(kLogFile, L"Orvik::MessageBusShimImpl", __LINE__,
-                 L"Message bus functions object has no %ls entry.", entryName);
+    logging::error(UM_HERE_NAMED(L"Orvik::MessageBusShimImpl"), L"Message bus functions object has no %ls entry.",
+                   entryName);
     return false;
 }
 } // namespace
@@ -23,14 +23,12 @@ bool entryPresent(const void* entry, const wchar_t* entryName)
 MessageBusShimImpl::MessageBusShimImpl(void* busHandle, const MessageBusFunctions* functions)
     : busHandle_(busHandle), functions_(functions)
 {
-    constexpr wchar_t kFunction[] = L"Orvik::MessageBusShimImpl::MessageBusShimImpl";
     if (busHandle_ == nullptr) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Invalid message bus handle. Throwing ModuleException.");
+        logging::error(UM_HERE, L"Invalid message bus handle. Throwing ModuleException.");
         throw ModuleException("Invalid message bus handle");
     }
     if (functions_ == nullptr) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__,
-                     L"Invalid message bus functions object. Throwing ModuleException.");
+        logging::error(UM_HERE, L"Invalid message bus functions object. Throwing ModuleException.");
         throw ModuleException("Invalid message bus functions object");
     }
 }
@@ -40,6 +38,7 @@ MessageBusShimImpl::~MessageBusShimImpl()
     try {
         cancelRequests();
     } catch (...) {
+        logging::error(UM_HERE, L"Unexpected exception while cancelling the pending requests.");
     }
 }
 
@@ -69,8 +68,11 @@ ModuleStatus MessageBusShimImpl::request(const MessagePtr& message, std::uint64_
 
 void MessageBusShimImpl::cancelRequests()
 {
-    if (entryPresent(reinterpret_cast<const void*>(functions_->cancelRequests), L"cancelRequests"))
-        functions_->cancelRequests(busHandle_, &internal::replyCallbackEntry);
+    if (!entryPresent(reinterpret_cast<const void*>(functions_->cancelRequests), L"cancelRequests"))
+        return;
+    const ModuleStatus status = functions_->cancelRequests(busHandle_, &internal::replyCallbackEntry);
+    if (status.failed())
+        logging::warning(UM_HERE, L"Failed to cancel the pending requests. Error code %lu.", status);
 }
 
 std::uint32_t MessageBusShimImpl::subscribe(const std::wstring& name, void* context)

@@ -6,7 +6,7 @@
 
 namespace Orvik {
 namespace {
-constexpr wchar_t kLogFile[] = L"ReplyImpl";
+UM_LOG_SOURCE(L"Orvik::ReplyImpl");
 constexpr wchar_t kInvalidFuture[] = L"Reply future is in an invalid state. Returning.";
 
 // now + limit on the system clock, saturated instead of overflowing.
@@ -29,7 +29,7 @@ MessagePtr ReplyImpl::getMessage() const
 std::int32_t ReplyImpl::getReplyMessage()
 {
     if (!future_.valid()) {
-        UM_LOG_ERROR(kLogFile, L"Orvik::ReplyImpl::getReplyMessage", __LINE__, kInvalidFuture);
+        logging::error(UM_HERE, kInvalidFuture);
         return kReplyStatusFailed;
     }
     try {
@@ -39,6 +39,7 @@ std::int32_t ReplyImpl::getReplyMessage()
         // The bus client fails the promise with "operation canceled" for a time-out.
         return error.code() == std::errc::operation_canceled ? kReplyStatusTimedOut : kReplyStatusFailed;
     } catch (...) {
+        logging::error(UM_HERE, L"Unexpected exception while reading the reply. Returning.");
         return kReplyStatusFailed;
     }
 }
@@ -53,12 +54,11 @@ std::int32_t ReplyImpl::wait()
 
 std::int32_t ReplyImpl::waitFor(const std::chrono::milliseconds& timeLimit)
 {
-    constexpr wchar_t kFunction[] = L"Orvik::ReplyImpl::waitFor";
     // The value was taken already: a received reply stays received.
     if (status_ == kReplyStatusReceived)
         return status_;
     if (!future_.valid()) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, kInvalidFuture);
+        logging::error(UM_HERE, kInvalidFuture);
         status_ = kReplyStatusFailed;
         return status_;
     }
@@ -69,11 +69,12 @@ std::int32_t ReplyImpl::waitFor(const std::chrono::milliseconds& timeLimit)
         else
             ready = future_.wait_until(deadlineAfter(timeLimit));
     } catch (...) {
+        logging::error(UM_HERE, L"Unexpected exception while waiting for the reply. Returning.");
         status_ = kReplyStatusFailed;
         return status_;
     }
     if (ready != std::future_status::ready) {
-        UM_LOG(LOG_LEVEL_WARNING, kLogFile, kFunction, __LINE__, L"Reply waitFor timed out. Returning.");
+        logging::warning(UM_HERE, L"Reply waitFor timed out. Returning.");
         return status_;
     }
     status_ = getReplyMessage();

@@ -6,21 +6,19 @@
 
 namespace Orvik {
 namespace {
-constexpr wchar_t kLogFile[] = L"BaseModule";
-#define BASE_FUNCTION(name) L"Orvik::BaseModule::" name
+UM_LOG_SOURCE(L"Orvik::BaseModule");
 }
 
 // Every bus operation of the module goes to the bus handed to baseInitialize;
 // before that (or after it failed) there is none, and the operation is refused.
 template <typename Operation>
-ModuleStatus BaseModule::forward(const wchar_t* function, Operation&& operation) const
+ModuleStatus BaseModule::forward(const char* caller, Operation&& operation) const
 {
     // The call runs on a copy: a new initialisation may replace the bus meanwhile.
     const std::shared_ptr<MessageBus> bus = messageBus();
-    if (!bus) {
-        UM_LOG_ERROR(kLogFile, function, __LINE__, L"No message bus: the module is not initialized.");
-        return MODULE_STATUS_INVALID_STATE;
-    }
+    if (!bus)
+        return logging::fail(MODULE_STATUS_INVALID_STATE, UM_HERE_AS(caller),
+                             L"No message bus: the module is not initialized.");
     return operation(*bus);
 }
 
@@ -36,7 +34,6 @@ ModuleStatus BaseModule::baseInitialize(const std::wstring& moduleName, const st
                                         const std::shared_ptr<internal::ModuleManagerShim>& moduleManager,
                                         const std::shared_ptr<MessageBus>& messageBus)
 {
-    constexpr wchar_t kFunction[] = L"Orvik::BaseModule::baseInitialize";
     // The bus this replaces goes after the lock is let go: its release waits
     // for its callbacks in flight, and those read the fields.
     std::shared_ptr<MessageBus> previousBus;
@@ -46,8 +43,7 @@ ModuleStatus BaseModule::baseInitialize(const std::wstring& moduleName, const st
         // bus only after it was uninitialised.
         if (initialized_) {
             guard.unlock();
-            UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Module is already initialized.");
-            return MODULE_STATUS_INVALID_STATE;
+            return logging::fail(MODULE_STATUS_INVALID_STATE, UM_HERE, L"Module is already initialized.");
         }
         if (&moduleName != &moduleName_)
             moduleName_ = moduleName;
@@ -64,14 +60,12 @@ ModuleStatus BaseModule::baseInitialize(const std::wstring& moduleName, const st
             initialized_ = true;
         }
     }
-    if (!moduleManager) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Invalid module manager object passed to base initialize.");
-        return MODULE_STATUS_INVALID_PARAMETER;
-    }
-    if (!messageBus) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Invalid message bus object passed to base initialize.");
-        return MODULE_STATUS_INVALID_PARAMETER;
-    }
+    if (!moduleManager)
+        return logging::fail(MODULE_STATUS_INVALID_PARAMETER, UM_HERE,
+                             L"Invalid module manager object passed to base initialize.");
+    if (!messageBus)
+        return logging::fail(MODULE_STATUS_INVALID_PARAMETER, UM_HERE,
+                             L"Invalid message bus object passed to base initialize.");
     container_->registerInstance<MessageBus>(Basalt::defaultRegistrationName(), messageBus);
     return MODULE_STATUS_SUCCESS;
 }
@@ -114,97 +108,94 @@ std::shared_ptr<MessageBus> BaseModule::messageBus() const
 
 ModuleStatus BaseModule::unload()
 {
-    constexpr wchar_t kFunction[] = L"Orvik::BaseModule::unload";
     const std::shared_ptr<internal::ModuleManagerShim> manager = moduleManager();
-    if (!manager) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Failed to unload module. No module manager.");
-        return MODULE_STATUS_INVALID_STATE;
-    }
+    if (!manager)
+        return logging::fail(MODULE_STATUS_INVALID_STATE, UM_HERE, L"Failed to unload module. No module manager.");
     const ModuleStatus result = manager->unloadModule(moduleName().c_str());
-    if (result != MODULE_STATUS_SUCCESS)
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Failed to unload module. Error code: %lu.", result);
+    if (result.failed())
+        logging::error(UM_HERE, L"Failed to unload module. Error code: %lu.", result);
     return result;
 }
 
 ModuleStatus BaseModule::publish(const MessagePtr& message)
 {
-    return forward(BASE_FUNCTION(L"publish"), [&](MessageBus& bus) { return bus.publish(message); });
+    return forward(__func__, [&](MessageBus& bus) { return bus.publish(message); });
 }
 
 ModuleStatus BaseModule::publishEx(const MessagePtr& message)
 {
-    return forward(BASE_FUNCTION(L"publishEx"), [&](MessageBus& bus) { return bus.publishEx(message); });
+    return forward(__func__, [&](MessageBus& bus) { return bus.publishEx(message); });
 }
 
 ModuleStatus BaseModule::requestAsync(const MessagePtr& message, const ReplyCallback& callback,
                                       const TimeLimit& timeLimit)
 {
-    return forward(BASE_FUNCTION(L"requestAsync"), [&](MessageBus& bus) { return bus.requestAsync(message, callback, timeLimit); });
+    return forward(__func__, [&](MessageBus& bus) { return bus.requestAsync(message, callback, timeLimit); });
 }
 
 ModuleStatus BaseModule::request(const MessagePtr& message, ReplyPtr& reply, const TimeLimit& timeLimit)
 {
-    return forward(BASE_FUNCTION(L"request"), [&](MessageBus& bus) { return bus.request(message, reply, timeLimit); });
+    return forward(__func__, [&](MessageBus& bus) { return bus.request(message, reply, timeLimit); });
 }
 
 ModuleStatus BaseModule::requestAsyncEx(const MessagePtr& message, const ReplyCallback& callback,
                                         const TimeLimit& timeLimit)
 {
-    return forward(BASE_FUNCTION(L"requestAsyncEx"), [&](MessageBus& bus) { return bus.requestAsyncEx(message, callback, timeLimit); });
+    return forward(__func__, [&](MessageBus& bus) { return bus.requestAsyncEx(message, callback, timeLimit); });
 }
 
 ModuleStatus BaseModule::requestEx(const MessagePtr& message, ReplyPtr& reply, const TimeLimit& timeLimit)
 {
-    return forward(BASE_FUNCTION(L"requestEx"), [&](MessageBus& bus) { return bus.requestEx(message, reply, timeLimit); });
+    return forward(__func__, [&](MessageBus& bus) { return bus.requestEx(message, reply, timeLimit); });
 }
 
 ModuleStatus BaseModule::subscribe(const std::wstring& name, const std::wstring& alias,
                                    const MessageCallback& callback)
 {
-    return forward(BASE_FUNCTION(L"subscribe"), [&](MessageBus& bus) { return bus.subscribe(name, alias, callback); });
+    return forward(__func__, [&](MessageBus& bus) { return bus.subscribe(name, alias, callback); });
 }
 
 ModuleStatus BaseModule::subscribe(const std::wstring& name, const MessageCallback& callback)
 {
-    return forward(BASE_FUNCTION(L"subscribe"), [&](MessageBus& bus) { return bus.subscribe(name, callback); });
+    return forward(__func__, [&](MessageBus& bus) { return bus.subscribe(name, callback); });
 }
 
 ModuleStatus BaseModule::subscribeSameSession(const std::wstring& name, const std::wstring& alias,
                                               const MessageCallback& callback)
 {
-    return forward(BASE_FUNCTION(L"subscribeSameSession"), [&](MessageBus& bus) { return bus.subscribeSameSession(name, alias, callback); });
+    return forward(__func__, [&](MessageBus& bus) { return bus.subscribeSameSession(name, alias, callback); });
 }
 
 ModuleStatus BaseModule::subscribeSameSession(const std::wstring& name, const MessageCallback& callback)
 {
-    return forward(BASE_FUNCTION(L"subscribeSameSession"), [&](MessageBus& bus) { return bus.subscribeSameSession(name, callback); });
+    return forward(__func__, [&](MessageBus& bus) { return bus.subscribeSameSession(name, callback); });
 }
 
 ModuleStatus BaseModule::subscribeFilter(const std::wstring& pattern, const std::wstring& alias,
                                          const MessageCallback& callback)
 {
-    return forward(BASE_FUNCTION(L"subscribeFilter"), [&](MessageBus& bus) { return bus.subscribeFilter(pattern, alias, callback); });
+    return forward(__func__, [&](MessageBus& bus) { return bus.subscribeFilter(pattern, alias, callback); });
 }
 
 ModuleStatus BaseModule::subscribeFilter(const std::wstring& pattern, const MessageCallback& callback)
 {
-    return forward(BASE_FUNCTION(L"subscribeFilter"), [&](MessageBus& bus) { return bus.subscribeFilter(pattern, callback); });
+    return forward(__func__, [&](MessageBus& bus) { return bus.subscribeFilter(pattern, callback); });
 }
 
 ModuleStatus BaseModule::subscribeFilterSameSession(const std::wstring& pattern, const std::wstring& alias,
                                                     const MessageCallback& callback)
 {
-    return forward(BASE_FUNCTION(L"subscribeFilterSameSession"), [&](MessageBus& bus) { return bus.subscribeFilterSameSession(pattern, alias, callback); });
+    return forward(__func__, [&](MessageBus& bus) { return bus.subscribeFilterSameSession(pattern, alias, callback); });
 }
 
 ModuleStatus BaseModule::subscribeFilterSameSession(const std::wstring& pattern, const MessageCallback& callback)
 {
-    return forward(BASE_FUNCTION(L"subscribeFilterSameSession"), [&](MessageBus& bus) { return bus.subscribeFilterSameSession(pattern, callback); });
+    return forward(__func__, [&](MessageBus& bus) { return bus.subscribeFilterSameSession(pattern, callback); });
 }
 
 ModuleStatus BaseModule::unsubscribe(const std::wstring& alias)
 {
-    return forward(BASE_FUNCTION(L"unsubscribe"), [&](MessageBus& bus) { return bus.unsubscribe(alias); });
+    return forward(__func__, [&](MessageBus& bus) { return bus.unsubscribe(alias); });
 }
 
 DirectDispatch* BaseModule::directDispatcher() noexcept

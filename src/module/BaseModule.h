@@ -76,8 +76,9 @@ public:
     std::shared_ptr<MessageBus> messageBus() const;
 
 private:
+    // A refusal is logged under the member `caller`.
     template <typename Operation>
-    ModuleStatus forward(const wchar_t* function, Operation&& operation) const;
+    ModuleStatus forward(const char* caller, Operation&& operation) const;
 
     // Released in reverse order of declaration: the bus first, the container last.
     std::shared_ptr<Basalt::IOCContainer> container_;

@@ -3,21 +3,21 @@
 #include "Logging/Logger.h"
 
 namespace Orvik {
+namespace {
+UM_LOG_SOURCE_NAMED(L"BaseModule", L"Orvik::BaseModule");
+}
 
 ModuleStatus BaseModule::directMessage(const MessagePtr& message)
 {
-    constexpr wchar_t kFunction[] = L"Orvik::BaseModule::directMessage";
     // Held for the dispatch: a new initialisation may replace the bus meanwhile.
     const std::shared_ptr<MessageBus> bus = messageBus();
     DirectDispatch* dispatch = bus ? bus->directDispatcher() : nullptr;
-    if (dispatch == nullptr) {
-        UM_LOG_ERROR(L"BaseModule", kFunction, __LINE__, L"Failed to process direct message. Invalid message bus client.");
-        return MODULE_STATUS_INVALID_STATE;
-    }
+    if (dispatch == nullptr)
+        return logging::fail(MODULE_STATUS_INVALID_STATE, UM_HERE,
+                             L"Failed to process direct message. Invalid message bus client.");
     const ModuleStatus status = dispatch->directDispatch(message);
-    if (status != MODULE_STATUS_SUCCESS)
-        UM_LOG_ERROR(L"BaseModule", kFunction, __LINE__,
-                     L"Failed to process direct message. Module: %ls. Module Status: %ls(%lu)", moduleName().c_str(),
+    if (status.failed())
+        logging::error(UM_HERE, L"Failed to process direct message. Module: %ls. Module Status: %ls(%lu)", moduleName().c_str(),
                      getStatusName(status), status);
     return status;
 }

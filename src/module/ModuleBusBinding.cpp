@@ -8,6 +8,9 @@
 
 namespace Orvik {
 namespace internal {
+namespace {
+UM_LOG_SOURCE_NAMED(L"ModuleFunctions", L"Orvik::internal");
+}
 
 std::shared_ptr<MessageBus> createDefaultBusClient()
 {
@@ -23,17 +26,12 @@ std::shared_ptr<MessageBus> createHostBusClient(void* busHandle, const MessageBu
 ModuleStatus deliverDirectMessage(BaseModule& module, const void* header, const wchar_t* name,
                                   const wchar_t* sender, const wchar_t* payload)
 {
-    constexpr wchar_t kFunction[] = L"Orvik::internal::deliverDirectMessage";
-    if (name == nullptr || sender == nullptr || payload == nullptr) {
-        UM_LOG_ERROR(L"ModuleFunctions", kFunction, __LINE__,
-                     L"Direct message is missing its name, sender or payload. Returning.");
-        return MODULE_STATUS_INVALID_PARAMETER;
-    }
+    if (name == nullptr || sender == nullptr || payload == nullptr)
+        return logging::fail(MODULE_STATUS_INVALID_PARAMETER, UM_HERE,
+                             L"Direct message is missing its name, sender or payload. Returning.");
     MessagePtr message = createMessage(name, sender, payload);
-    if (!message) {
-        UM_LOG_ERROR(L"ModuleFunctions", kFunction, __LINE__, L"Failed to create direct message. Returning.");
-        return MODULE_STATUS_UNSUCCESSFUL;
-    }
+    if (!message)
+        return logging::fail(MODULE_STATUS_UNSUCCESSFUL, UM_HERE, L"Failed to create direct message. Returning.");
     copyHeader(message, static_cast<const MessageHeader*>(header));
     return module.directMessage(message);
 }

@@ -1,4 +1,5 @@
 #include "paths/PathHelpers.h"
+#include "Logging/Logger.h"
 #include "win/ModulePath.h"
 
 #include <windows.h>
@@ -10,6 +11,10 @@
 #include <utility>
 
 namespace Orvik {
+namespace {
+UM_LOG_SOURCE_NAMED(L"paths\\PathHelpers", L"Orvik::PathHelpers");
+}
+
 namespace internal {
 
 class PathHelpersImpl {
@@ -165,7 +170,9 @@ std::wstring macroValue(const PathHelpersImpl& impl, const std::wstring& macro)
     try {
         return entry->second(impl);
     } catch (...) {
-        return {}; // a wrapper that fails leaves the macro as written
+        // A wrapper that fails leaves the macro as written.
+        logging::warning(UM_HERE_AS("expandMacros"), L"Failed to expand %ls; it stays as written.", macro.c_str());
+        return {};
     }
 }
 
@@ -199,7 +206,9 @@ bool PathHelpers::expandMacros(std::wstring& path)
         path.swap(expanded);
         return true;
     } catch (...) {
-        return false; // out of memory: the path stays as it was
+        // Out of memory: the path stays as it was.
+        logging::error(UM_HERE, L"Failed to expand the macros of %ls.", path.c_str());
+        return false;
     }
 }
 

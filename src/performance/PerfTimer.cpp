@@ -11,6 +11,8 @@ namespace Orvik {
 namespace internal {
 namespace {
 
+UM_LOG_SOURCE_NAMED(L"performance\\PerfTimer", L"Orvik::internal::PerfTimer");
+
 constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
 // The source line the record names; log readers match on it.
 constexpr std::int32_t kRecordLine = 49;
@@ -72,9 +74,8 @@ void PerfTimer::stop() noexcept
     if (!::IsLoggingEnabled(LOG_LEVEL_NORMAL))
         return;
     const std::int64_t now = nowNanoseconds();
-    ::WriteLog(LOG_LEVEL_NORMAL, L"performance\\PerfTimer", L"Orvik::internal::PerfTimer::stop", kRecordLine,
-               L"Q4RTPerfTimer|%ls|%lld|%lld|%lld", name(), static_cast<long long>(start_),
-               static_cast<long long>(now), static_cast<long long>(now - start_));
+    logging::normal(UM_HERE_AT(kRecordLine), L"Q4RTPerfTimer|%ls|%lld|%lld|%lld", name(),
+                    static_cast<long long>(start_), static_cast<long long>(now), static_cast<long long>(now - start_));
 }
 
 std::int64_t PerfTimer::toNanoseconds(std::int64_t counter, std::int64_t frequency) noexcept

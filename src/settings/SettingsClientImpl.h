@@ -14,6 +14,10 @@ namespace Orvik {
 
 class JSONFormatter;
 
+namespace logging {
+class LogFunction;
+}
+
 class SettingsManagerClient::Impl {
 public:
     explicit Impl(std::shared_ptr<MessageBus> bus);
@@ -41,12 +45,12 @@ private:
     ModuleStatus send(const wchar_t* messageName, const JSONFormatter& payload, const TimeLimit& limit,
                       ReplyPtr& reply);
     bool singleRequest(const wchar_t* messageName, const JSONFormatter& payload, const TimeLimit& limit,
-                       JSONFormatter& response, const wchar_t* function, const wchar_t* failureText);
+                       JSONFormatter& response, const logging::LogFunction& operation, const wchar_t* failureText);
     // Every request on several properties: sends { "properties": elements },
-    // logs a refused request with `failureText` under `function`, and checks
+    // logs a refused request with `failureText` for `operation`, and checks
     // the reply into `response`.
     ListReply listRequest(const wchar_t* messageName, const std::vector<JSONFormatter>& elements,
-                          const TimeLimit& limit, JSONFormatter& response, const wchar_t* function,
+                          const TimeLimit& limit, JSONFormatter& response, const logging::LogFunction& operation,
                           const wchar_t* failureText);
     bool sendSetPropertiesRequest(const std::vector<JSONFormatter>& elements, const TimeLimit& limit,
                                   JSONFormatter& response);

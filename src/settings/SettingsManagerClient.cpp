@@ -21,17 +21,19 @@ using namespace internal;
 
 namespace {
 
-// Runs one client operation; a failure that escapes it (allocation) is
-// logged and becomes the operation's failure value.
+UM_LOG_SOURCE_NAMED(kLogFile, kFrontScope);
+
+// Runs the front's operation `member`; a failure that escapes it
+// (allocation) is logged and becomes the operation's failure value.
 template <typename Result, typename Operation>
-Result guarded(const wchar_t* function, Result failure, Operation&& operation) noexcept
+Result guarded(const char* member, Result failure, Operation&& operation) noexcept
 {
     try {
         return operation();
     } catch (const std::exception& error) {
-        UM_LOG(LOG_LEVEL_WARNING, kLogFile, function, __LINE__, L"Settings operation failed: %hs", error.what());
+        logging::warning(UM_HERE_AS(member), L"Settings operation failed: %hs", error.what());
     } catch (...) {
-        UM_LOG(LOG_LEVEL_WARNING, kLogFile, function, __LINE__, L"Settings operation failed.");
+        logging::warning(UM_HERE_AS(member), L"Settings operation failed.");
     }
     return failure;
 }
@@ -41,7 +43,7 @@ Result guarded(const wchar_t* function, Result failure, Operation&& operation) n
 template <typename T>
 bool SettingsManagerClient::Impl::tryConvert(const std::wstring& name, T& value, const TimeLimit& limit)
 {
-    constexpr const wchar_t* kFunction = IMPL_FUNCTION(L"tryConvert");
+    const logging::LogFunction operation = implOperation(__func__);
     std::wstring text;
     if (!getProperty(name, text, limit))
         return false;
@@ -49,33 +51,30 @@ bool SettingsManagerClient::Impl::tryConvert(const std::wstring& name, T& value,
         value = internal::convertText<T>(text);
         return true;
     } catch (const std::invalid_argument&) {
-        UM_LOG(LOG_LEVEL_WARNING, kLogFile, kFunction, __LINE__, L"Conversion failed due to invalid arguments.");
+        logging::warning(reportFor(operation, UM_HERE), L"Conversion failed due to invalid arguments.");
     } catch (const std::out_of_range&) {
-        UM_LOG(LOG_LEVEL_WARNING, kLogFile, kFunction, __LINE__,
-               L"Conversion failed, out of range for destination type.");
+        logging::warning(reportFor(operation, UM_HERE), L"Conversion failed, out of range for destination type.");
     } catch (...) {
+        logging::warning(reportFor(operation, UM_HERE), L"Conversion failed.");
     }
     return false;
 }
 
 std::unique_ptr<SettingsManagerClient> SettingsManagerClient::getInstance() noexcept
 {
-    constexpr const wchar_t* kFunction = CLIENT_FUNCTION(L"getInstance");
     try {
         return std::make_unique<SettingsManagerClient>(nullptr);
     } catch (const ModuleException& error) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__,
-                     L"Failed to create settings manager client. Caught ModuleException - what: %hs.", error.what());
+        logging::error(UM_HERE, L"Failed to create settings manager client. Caught ModuleException - what: %hs.",
+                       error.what());
     } catch (const std::bad_alloc&) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__,
-                     L"Failed to create settings manager client. Caught bad_alloc - Failed to alllocate resources.");
+        logging::error(UM_HERE,
+                       L"Failed to create settings manager client. Caught bad_alloc - Failed to alllocate resources.");
     } catch (const std::exception& error) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__,
-                     L"Faield to create setting smanager client. Caught standard exception - what: %hs.",
-                     error.what());
+        logging::error(UM_HERE, L"Faield to create setting smanager client. Caught standard exception - what: %hs.",
+                       error.what());
     } catch (...) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__,
-                     L"Failed to create settings manager client. Caught unexpected exception.");
+        logging::error(UM_HERE, L"Failed to create settings manager client. Caught unexpected exception.");
     }
     return nullptr;
 }
@@ -92,7 +91,7 @@ SettingsManagerClient::~SettingsManagerClient() = default;
 #define SET_PROPERTY(Method, Volatile, Type, Text)                                                        \
     bool SettingsManagerClient::Method(const std::wstring& name, Type value, const TimeLimit& timeLimit) \
     {                                                                                                     \
-        return guarded(CLIENT_FUNCTION(L## #Method), false,                                               \
+        return guarded(__func__, false,                                                                   \
                        [&] { return impl_->setProperty(name, Text, Volatile, timeLimit); });              \
     }
 
@@ -120,14 +119,14 @@ SET_PROPERTY(setVolatileProperty, true, const std::wstring&, value)
 SettingsManager::PropertyResults SettingsManagerClient::setProperties(const PropertyValues& properties,
                                                                       const TimeLimit& timeLimit)
 {
-    return guarded(CLIENT_FUNCTION(L"setProperties"), PropertyResults{},
+    return guarded(__func__, PropertyResults{},
                    [&] { return impl_->setProperties(properties, false, timeLimit); });
 }
 
 SettingsManager::PropertyResults SettingsManagerClient::setVolatileProperties(const PropertyValues& properties,
                                                                               const TimeLimit& timeLimit)
 {
-    return guarded(CLIENT_FUNCTION(L"setVolatileProperties"), PropertyResults{},
+    return guarded(__func__, PropertyResults{},
                    [&] { return impl_->setProperties(properties, true, timeLimit); });
 }
 
@@ -136,7 +135,7 @@ SettingsManager::PropertyResults SettingsManagerClient::setVolatileProperties(co
 #define GET_PROPERTY(Type)                                                                                 \
     bool SettingsManagerClient::getProperty(const std::wstring& name, Type& value, const TimeLimit& timeLimit) \
     {                                                                                                      \
-        return guarded(CLIENT_FUNCTION(L"getProperty"), false,                                             \
+        return guarded(__func__, false,                                                                    \
                        [&] { return impl_->tryConvert(name, value, timeLimit); });                         \
     }
 
@@ -152,21 +151,21 @@ GET_PROPERTY(bool)
 
 bool SettingsManagerClient::getProperty(const std::wstring& name, std::wstring& value, const TimeLimit& timeLimit)
 {
-    return guarded(CLIENT_FUNCTION(L"getProperty"), false,
+    return guarded(__func__, false,
                    [&] { return impl_->getProperty(name, value, timeLimit); });
 }
 
 SettingsManager::PropertyResults SettingsManagerClient::getProperties(const Names& names, PropertyValues& values,
                                                                       const TimeLimit& timeLimit)
 {
-    return guarded(CLIENT_FUNCTION(L"getProperties"), allFalse(names),
+    return guarded(__func__, allFalse(names),
                    [&] { return impl_->getProperties(names, values, timeLimit); });
 }
 
 bool SettingsManagerClient::getPropertiesByPrefix(const Names& prefixes, PropertyValues& values,
                                                   const TimeLimit& timeLimit)
 {
-    return guarded(CLIENT_FUNCTION(L"getPropertiesByPrefix"), false,
+    return guarded(__func__, false,
                    [&] { return impl_->getPropertiesByPrefix(prefixes, values, timeLimit); });
 }
 
@@ -180,21 +179,21 @@ bool SettingsManagerClient::getPropertiesByPrefix(const std::wstring& prefix, Pr
 
 bool SettingsManagerClient::removeProperty(const std::wstring& name, const TimeLimit& timeLimit)
 {
-    return guarded(CLIENT_FUNCTION(L"removeProperty"), false,
+    return guarded(__func__, false,
                    [&] { return impl_->removeProperty(name, timeLimit); });
 }
 
 SettingsManager::PropertyResults SettingsManagerClient::removeProperties(const Names& names,
                                                                          const TimeLimit& timeLimit)
 {
-    return guarded(CLIENT_FUNCTION(L"removeProperties"), allFalse(names),
+    return guarded(__func__, allFalse(names),
                    [&] { return impl_->removeProperties(names, false, timeLimit); });
 }
 
 SettingsManager::PropertyResults SettingsManagerClient::removePropertiesByPrefix(const Names& prefixes,
                                                                                  const TimeLimit& timeLimit)
 {
-    return guarded(CLIENT_FUNCTION(L"removePropertiesByPrefix"), allFalse(prefixes),
+    return guarded(__func__, allFalse(prefixes),
                    [&] { return impl_->removeProperties(prefixes, true, timeLimit); });
 }
 
@@ -208,49 +207,49 @@ SettingsManager::PropertyResults SettingsManagerClient::removePropertiesByPrefix
 
 bool SettingsManagerClient::watchPropertySet(const PropertyCallback& callback, const std::wstring& name)
 {
-    return guarded(CLIENT_FUNCTION(L"watchPropertySet"), false,
+    return guarded(__func__, false,
                    [&] { return impl_->watchProperty(kPropertySetMessage, callback, &name); });
 }
 
 bool SettingsManagerClient::watchPropertySet(const PropertyCallback& callback)
 {
-    return guarded(CLIENT_FUNCTION(L"watchPropertySet"), false,
+    return guarded(__func__, false,
                    [&] { return impl_->watchProperty(kPropertySetMessage, callback, nullptr); });
 }
 
 bool SettingsManagerClient::watchPrefixSet(const PropertyValueCallback& callback, const std::wstring& prefix)
 {
-    return guarded(CLIENT_FUNCTION(L"watchPrefixSet"), false,
+    return guarded(__func__, false,
                    [&] { return impl_->watchPrefixSet(callback, prefix); });
 }
 
 bool SettingsManagerClient::unwatchPrefixSet(const std::wstring& prefix)
 {
-    return guarded(CLIENT_FUNCTION(L"unwatchPrefixSet"), false,
+    return guarded(__func__, false,
                    [&] { return impl_->unwatchPrefix(kNotifySetPrefix, prefix); });
 }
 
 bool SettingsManagerClient::watchPrefixDelete(const PropertyCallback& callback, const std::wstring& prefix)
 {
-    return guarded(CLIENT_FUNCTION(L"watchPrefixDelete"), false,
+    return guarded(__func__, false,
                    [&] { return impl_->watchPrefixDelete(callback, prefix); });
 }
 
 bool SettingsManagerClient::unwatchPrefixDelete(const std::wstring& prefix)
 {
-    return guarded(CLIENT_FUNCTION(L"unwatchPrefixDelete"), false,
+    return guarded(__func__, false,
                    [&] { return impl_->unwatchPrefix(kNotifyDeletePrefix, prefix); });
 }
 
 bool SettingsManagerClient::watchPropertyRemoved(const PropertyCallback& callback, const std::wstring& name)
 {
-    return guarded(CLIENT_FUNCTION(L"watchPropertyRemoved"), false,
+    return guarded(__func__, false,
                    [&] { return impl_->watchProperty(kPropertyRemovedMessage, callback, &name); });
 }
 
 bool SettingsManagerClient::watchPropertyRemoved(const PropertyCallback& callback)
 {
-    return guarded(CLIENT_FUNCTION(L"watchPropertyRemoved"), false,
+    return guarded(__func__, false,
                    [&] { return impl_->watchProperty(kPropertyRemovedMessage, callback, nullptr); });
 }
 

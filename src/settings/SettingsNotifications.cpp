@@ -13,6 +13,8 @@ namespace Orvik {
 namespace internal {
 namespace {
 
+UM_LOG_SOURCE_NAMED(kLogFile, kImplScope);
+
 // A prefix is matched as written: its characters must not act as pattern
 // syntax ("a.b" must not watch "aXb", and "a(b" must not be a broken pattern).
 std::wstring literalPattern(const std::wstring& text)
@@ -37,17 +39,17 @@ std::wstring prefixPattern(const wchar_t* notification, const std::wstring& pref
 
 namespace {
 
-// Parses a notification and reads its "name"; logs under `function` and
+// Parses a notification and reads its "name"; logs for `member` and
 // answers MODULE_STATUS_DATA_ERROR when either fails.
-ModuleStatus readNotification(const MessagePtr& message, const wchar_t* function, JSONFormatter& payload,
+ModuleStatus readNotification(const MessagePtr& message, const char* member, JSONFormatter& payload,
                               std::wstring& name)
 {
     if (!message || !payload.parse(message->getPayload())) {
-        UM_LOG(LOG_LEVEL_WARNING, kLogFile, function, __LINE__, L"Failed to parse setting property data.");
+        logging::warning(UM_HERE_AS(member), L"Failed to parse setting property data.");
         return MODULE_STATUS_DATA_ERROR;
     }
     if (!payload.getString(kName, name)) {
-        UM_LOG(LOG_LEVEL_WARNING, kLogFile, function, __LINE__, L"Failed to read setting property name.");
+        logging::warning(UM_HERE_AS(member), L"Failed to read setting property name.");
         return MODULE_STATUS_DATA_ERROR;
     }
     return MODULE_STATUS_SUCCESS;
@@ -62,7 +64,7 @@ ModuleStatus onPropertyNotify(const MessagePtr& message, const SettingsManager::
         return MODULE_STATUS_SUCCESS;
     JSONFormatter payload;
     std::wstring name;
-    if (const ModuleStatus status = readNotification(message, IMPL_FUNCTION(L"onPropertyNotify"), payload, name))
+    if (const ModuleStatus status = readNotification(message, __func__, payload, name); status.failed())
         return status;
     if (expectedName == nullptr || *expectedName == name)
         callback(name);
@@ -71,16 +73,15 @@ ModuleStatus onPropertyNotify(const MessagePtr& message, const SettingsManager::
 
 ModuleStatus onPropertyNotifySet(const MessagePtr& message, const SettingsManager::PropertyValueCallback& callback)
 {
-    constexpr const wchar_t* kFunction = IMPL_FUNCTION(L"onPropertyNotifySet");
     if (!callback)
         return MODULE_STATUS_SUCCESS;
     JSONFormatter payload;
     std::wstring name;
-    if (const ModuleStatus status = readNotification(message, kFunction, payload, name))
+    if (const ModuleStatus status = readNotification(message, __func__, payload, name); status.failed())
         return status;
     std::wstring value;
     if (!payload.getString(kValue, value)) {
-        UM_LOG(LOG_LEVEL_WARNING, kLogFile, kFunction, __LINE__, L"Failed to read setting value.");
+        logging::warning(UM_HERE, L"Failed to read setting value.");
         return MODULE_STATUS_DATA_ERROR;
     }
     callback(name, value);
@@ -93,7 +94,7 @@ ModuleStatus onPropertyNotifyDelete(const MessagePtr& message, const SettingsMan
         return MODULE_STATUS_SUCCESS;
     JSONFormatter payload;
     std::wstring name;
-    if (const ModuleStatus status = readNotification(message, IMPL_FUNCTION(L"onPropertyNotifyDelete"), payload, name))
+    if (const ModuleStatus status = readNotification(message, __func__, payload, name); status.failed())
         return status;
     callback(name);
     return MODULE_STATUS_SUCCESS;
@@ -109,7 +110,7 @@ bool SettingsManagerClient::Impl::watchProperty(const wchar_t* notification, con
         expected = std::make_shared<const std::wstring>(*name);
     return bus_->subscribe(notification, [callback, expected](const MessagePtr& message) {
         return internal::onPropertyNotify(message, callback, expected.get());
-    }) == MODULE_STATUS_SUCCESS;
+    }).succeeded();
 }
 
 bool SettingsManagerClient::Impl::watchPrefixSet(const PropertyValueCallback& callback, const std::wstring& prefix)
@@ -119,7 +120,7 @@ bool SettingsManagerClient::Impl::watchPrefixSet(const PropertyValueCallback& ca
     const std::wstring pattern = internal::prefixPattern(internal::kNotifySetPrefix, prefix);
     return bus_->subscribeFilter(pattern, pattern, [callback](const MessagePtr& message) {
         return internal::onPropertyNotifySet(message, callback);
-    }) == MODULE_STATUS_SUCCESS;
+    }).succeeded();
 }
 
 bool SettingsManagerClient::Impl::watchPrefixDelete(const PropertyCallback& callback, const std::wstring& prefix)
@@ -129,14 +130,14 @@ bool SettingsManagerClient::Impl::watchPrefixDelete(const PropertyCallback& call
     const std::wstring pattern = internal::prefixPattern(internal::kNotifyDeletePrefix, prefix);
     return bus_->subscribeFilter(pattern, pattern, [callback](const MessagePtr& message) {
         return internal::onPropertyNotifyDelete(message, callback);
-    }) == MODULE_STATUS_SUCCESS;
+    }).succeeded();
 }
 
 bool SettingsManagerClient::Impl::unwatchPrefix(const wchar_t* notification, const std::wstring& prefix)
 {
     if (prefix.empty())
         return true;
-    return bus_->unsubscribe(internal::prefixPattern(notification, prefix)) == MODULE_STATUS_SUCCESS;
+    return bus_->unsubscribe(internal::prefixPattern(notification, prefix)).succeeded();
 }
 
 } // namespace Orvik

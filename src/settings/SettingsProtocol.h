@@ -3,10 +3,17 @@
 // names, the payload fields, and the names the client's log records carry.
 // Private to this folder.
 
+#include "Logging/Logger.h"
+
 namespace Orvik {
 namespace internal {
 
+// Every record of the client names one file, and the front's or the working
+// part's scope before the function.
 constexpr wchar_t kLogFile[] = L"SettingsManagerClient";
+constexpr wchar_t kFrontScope[] = L"Orvik::SettingsManagerClient";
+constexpr wchar_t kImplScope[] = L"Orvik::SettingsManagerClient::Impl";
+
 constexpr wchar_t kSender[] = L"SettingsManagerClient";
 
 constexpr wchar_t kSetPropertyMessage[] = L"SETTINGS_MANAGER_SET_PROPERTY";
@@ -28,8 +35,24 @@ constexpr wchar_t kProperties[] = L"properties";
 constexpr wchar_t kResponses[] = L"responses";
 constexpr wchar_t kStatus[] = L"status";
 
+// The operation a record reports for: one of the front's, which the working
+// part serves under the same name, or one of the working part's own.
+constexpr logging::LogFunction frontOperation(const char* member) noexcept
+{
+    return {kFrontScope, member};
+}
+constexpr logging::LogFunction implOperation(const char* member) noexcept
+{
+    return {kImplScope, member};
+}
+
+// A site for a record made here (UM_HERE) on behalf of `operation`: this
+// file and line, the operation's name.
+constexpr logging::LogSite reportFor(const logging::LogFunction& operation, logging::LogSite here) noexcept
+{
+    here.function = operation;
+    return here;
+}
+
 } // namespace internal
 } // namespace Orvik
-
-#define CLIENT_FUNCTION(name) L"Orvik::SettingsManagerClient::" name
-#define IMPL_FUNCTION(name) L"Orvik::SettingsManagerClient::Impl::" name

@@ -20,6 +20,8 @@ using namespace internal;
 
 namespace {
 
+UM_LOG_SOURCE_NAMED(kLogFile, kImplScope);
+
 // One { "name" } element per name, { "name", "isPrefix": true } by prefix.
 std::vector<JSONFormatter> entries(const SettingsManager::Names& names, bool byPrefix)
 {
@@ -45,23 +47,23 @@ SettingsManagerClient::Impl::Impl(std::shared_ptr<MessageBus> bus)
 bool SettingsManagerClient::Impl::setProperty(const std::wstring& name, const std::wstring& value, bool isVolatile,
                                               const TimeLimit& limit)
 {
-    constexpr const wchar_t* kFunction = IMPL_FUNCTION(L"setProperty");
+    const logging::LogFunction operation = implOperation(__func__);
     JSONFormatter payload;
     payload.setString(kName, name);
     payload.setString(kValue, value);
     payload.setBool(kVolatile, isVolatile);
     JSONFormatter response;
-    if (!singleRequest(kSetPropertyMessage, payload, limit, response, kFunction,
+    if (!singleRequest(kSetPropertyMessage, payload, limit, response, operation,
                        L"Failed to make set property request. Error code: %ls(%lu)"))
         return false;
     return verifyPropertyName(response, name) &&
-           readStatus(response, kFunction, L"Settings Manager failed to set property value.");
+           readStatus(response, operation, L"Settings Manager failed to set property value.");
 }
 
 SettingsManager::PropertyResults SettingsManagerClient::Impl::setProperties(const PropertyValues& properties,
                                                                             bool isVolatile, const TimeLimit& limit)
 {
-    constexpr const wchar_t* kFunction = IMPL_FUNCTION(L"setProperties");
+    const logging::LogFunction operation = implOperation(__func__);
     PropertyResults results;
     std::vector<JSONFormatter> elements;
     for (const auto& [name, value] : properties) {
@@ -74,20 +76,20 @@ SettingsManager::PropertyResults SettingsManagerClient::Impl::setProperties(cons
     }
     JSONFormatter response;
     if (!sendSetPropertiesRequest(elements, limit, response)) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Failed to set properties. Unable to make request.");
+        logging::error(UM_HERE, L"Failed to set properties. Unable to make request.");
         return results;
     }
     std::vector<JSONFormatter> responses;
     if (!response.getObjectArray(kResponses, responses)) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Failed to set properties. Unable to parse responses.");
+        logging::error(UM_HERE, L"Failed to set properties. Unable to parse responses.");
         return results;
     }
     for (const JSONFormatter& element : responses) {
         std::wstring name;
-        if (!responseName(element, kFunction, L"Failed to read settings property response name.", name) ||
-            !wasRequested(results, name, kFunction, L"Received unexpected setting property response. Name: %ls."))
+        if (!responseName(element, operation, L"Failed to read settings property response name.", name) ||
+            !wasRequested(results, name, operation, L"Received unexpected setting property response. Name: %ls."))
             continue;
-        if (elementStatus(element, kFunction, name, L"Settings Manager failed to set property value. Property Name: %ls"))
+        if (elementStatus(element, operation, name, L"Settings Manager failed to set property value. Property Name: %ls"))
             results[name] = true;
     }
     return results;
@@ -98,7 +100,7 @@ bool SettingsManagerClient::Impl::getProperty(const std::wstring& name, std::wst
     JSONFormatter payload;
     payload.setString(kName, name);
     JSONFormatter response;
-    if (!singleRequest(kGetPropertyMessage, payload, limit, response, CLIENT_FUNCTION(L"getProperty"),
+    if (!singleRequest(kGetPropertyMessage, payload, limit, response, frontOperation(__func__),
                        L"Failed to make get property request. Error code: %ls(%lu)"))
         return false;
     return verifyPropertyName(response, name) && getPropertyValue(response, value);
@@ -107,18 +109,18 @@ bool SettingsManagerClient::Impl::getProperty(const std::wstring& name, std::wst
 SettingsManager::PropertyResults SettingsManagerClient::Impl::getProperties(const Names& names, PropertyValues& values,
                                                                             const TimeLimit& limit)
 {
-    constexpr const wchar_t* kFunction = CLIENT_FUNCTION(L"getProperties");
+    const logging::LogFunction operation = frontOperation(__func__);
     PropertyResults results = allFalse(names);
     JSONFormatter response;
     std::vector<JSONFormatter> responses;
-    if (listRequest(kGetPropertiesMessage, entries(names, false), limit, response, kFunction,
+    if (listRequest(kGetPropertiesMessage, entries(names, false), limit, response, operation,
                     L"Failed to make get properties request. Error code: %ls(%lu)") != ListReply::Read ||
         !response.getObjectArray(kResponses, responses))
         return results;
     for (const JSONFormatter& element : responses) {
         std::wstring name;
-        if (!responseName(element, kFunction, L"Failed to read settings property response name.", name) ||
-            !wasRequested(results, name, kFunction, L"Received an unexpected setting property. Name: %ls."))
+        if (!responseName(element, operation, L"Failed to read settings property response name.", name) ||
+            !wasRequested(results, name, operation, L"Received an unexpected setting property. Name: %ls."))
             continue;
         bool status = false;
         if (element.getBool(kStatus, status) && !status)
@@ -135,16 +137,16 @@ SettingsManager::PropertyResults SettingsManagerClient::Impl::getProperties(cons
 bool SettingsManagerClient::Impl::getPropertiesByPrefix(const Names& prefixes, PropertyValues& values,
                                                         const TimeLimit& limit)
 {
-    constexpr const wchar_t* kFunction = CLIENT_FUNCTION(L"getPropertiesByPrefix");
+    const logging::LogFunction operation = frontOperation(__func__);
     JSONFormatter response;
     std::vector<JSONFormatter> responses;
-    if (listRequest(kGetPropertiesMessage, entries(prefixes, true), limit, response, kFunction,
+    if (listRequest(kGetPropertiesMessage, entries(prefixes, true), limit, response, operation,
                     L"Failed to make get properties request. Error code: %ls(%lu)") != ListReply::Read ||
         !response.getObjectArray(kResponses, responses))
         return false;
     for (const JSONFormatter& element : responses) {
         std::wstring name;
-        if (!responseName(element, kFunction, L"Failed to read settings property response name. Skipping", name))
+        if (!responseName(element, operation, L"Failed to read settings property response name. Skipping", name))
             continue;
         std::wstring value;
         if (getPropertyValue(element, value))
@@ -155,49 +157,49 @@ bool SettingsManagerClient::Impl::getPropertiesByPrefix(const Names& prefixes, P
 
 bool SettingsManagerClient::Impl::removeProperty(const std::wstring& name, const TimeLimit& limit)
 {
-    constexpr const wchar_t* kFunction = CLIENT_FUNCTION(L"removeProperty");
+    const logging::LogFunction operation = frontOperation(__func__);
     JSONFormatter payload;
     payload.setString(kName, name);
     JSONFormatter response;
-    if (!singleRequest(kRemovePropertyMessage, payload, limit, response, kFunction,
+    if (!singleRequest(kRemovePropertyMessage, payload, limit, response, operation,
                        L"Failed to make remove property request. Error code: %ls(%lu)"))
         return false;
     return verifyPropertyName(response, name) &&
-           readStatus(response, kFunction, L"Settings Manager failed to remove property.");
+           readStatus(response, operation, L"Settings Manager failed to remove property.");
 }
 
 SettingsManager::PropertyResults SettingsManagerClient::Impl::removeProperties(const Names& names, bool byPrefix,
                                                                                const TimeLimit& limit)
 {
-    const wchar_t* const function =
-        byPrefix ? CLIENT_FUNCTION(L"removePropertiesByPrefix") : CLIENT_FUNCTION(L"removeProperties");
+    // The front's two operations share this one.
+    const logging::LogFunction operation = frontOperation(byPrefix ? "removePropertiesByPrefix" : "removeProperties");
     PropertyResults results = allFalse(names);
     JSONFormatter response;
-    switch (listRequest(kRemovePropertiesMessage, entries(names, byPrefix), limit, response, function,
+    switch (listRequest(kRemovePropertiesMessage, entries(names, byPrefix), limit, response, operation,
                         byPrefix ? L"Failed to make remove properties by prefix request. Error code: %ls(%lu)"
                                  : L"Failed to make remove properties request. Error code: %ls(%lu)")) {
     case ListReply::NotSent:
         return results;
     case ListReply::Unreadable:
         // Carries the status of the request, which was made.
-        UM_LOG(LOG_LEVEL_WARNING, kLogFile, function, __LINE__,
-               L"Failed to parse remove properties response. Error code: %ls(%lu)",
-               getStatusName(MODULE_STATUS_SUCCESS), static_cast<unsigned long>(MODULE_STATUS_SUCCESS));
+        logging::warning(reportFor(operation, UM_HERE),
+                         L"Failed to parse remove properties response. Error code: %ls(%lu)",
+                         getStatusName(MODULE_STATUS_SUCCESS), MODULE_STATUS_SUCCESS);
         return results;
     case ListReply::Read:
         break;
     }
     std::vector<JSONFormatter> responses;
     if (!response.getObjectArray(kResponses, responses)) {
-        UM_LOG_ERROR(kLogFile, function, __LINE__, L"Failed to parse statuses from remove properties response.");
+        logging::error(reportFor(operation, UM_HERE), L"Failed to parse statuses from remove properties response.");
         return results;
     }
     for (const JSONFormatter& element : responses) {
         std::wstring name;
-        if (!responseName(element, function, L"Failed to read settings property response name.", name) ||
-            (!byPrefix && !wasRequested(results, name, function, L"Received unexpected setting property. Name: %ls.")))
+        if (!responseName(element, operation, L"Failed to read settings property response name.", name) ||
+            (!byPrefix && !wasRequested(results, name, operation, L"Received unexpected setting property. Name: %ls.")))
             continue;
-        if (elementStatus(element, function, name, L"Settings Manager failed to remove property. Property Name: %ls"))
+        if (elementStatus(element, operation, name, L"Settings Manager failed to remove property. Property Name: %ls"))
             results[name] = true;
     }
     return results;
@@ -210,20 +212,19 @@ ModuleStatus SettingsManagerClient::Impl::send(const wchar_t* messageName, const
     if (!message)
         return MODULE_STATUS_NO_MEMORY;
     const ModuleStatus status = bus_->request(message, reply, limit);
-    if (status == MODULE_STATUS_SUCCESS && !reply)
+    if (status.succeeded() && !reply)
         return MODULE_STATUS_UNSUCCESSFUL;
     return status;
 }
 
 bool SettingsManagerClient::Impl::singleRequest(const wchar_t* messageName, const JSONFormatter& payload,
                                                 const TimeLimit& limit, JSONFormatter& response,
-                                                const wchar_t* function, const wchar_t* failureText)
+                                                const logging::LogFunction& operation, const wchar_t* failureText)
 {
     ReplyPtr reply;
     const ModuleStatus status = send(messageName, payload, limit, reply);
-    if (status != MODULE_STATUS_SUCCESS) {
-        UM_LOG(LOG_LEVEL_WARNING, kLogFile, function, __LINE__, failureText, getStatusName(status),
-               static_cast<unsigned long>(status));
+    if (status.failed()) {
+        logging::warning(reportFor(operation, UM_HERE), failureText, getStatusName(status), status);
         return false;
     }
     return getSettingPropertyResponse(reply->wait(), reply, response);
@@ -231,15 +232,14 @@ bool SettingsManagerClient::Impl::singleRequest(const wchar_t* messageName, cons
 
 SettingsManagerClient::Impl::ListReply SettingsManagerClient::Impl::listRequest(
     const wchar_t* messageName, const std::vector<JSONFormatter>& elements, const TimeLimit& limit,
-    JSONFormatter& response, const wchar_t* function, const wchar_t* failureText)
+    JSONFormatter& response, const logging::LogFunction& operation, const wchar_t* failureText)
 {
     JSONFormatter payload;
     payload.setObjectArray(kProperties, elements);
     ReplyPtr reply;
     const ModuleStatus status = send(messageName, payload, limit, reply);
-    if (status != MODULE_STATUS_SUCCESS) {
-        UM_LOG(LOG_LEVEL_WARNING, kLogFile, function, __LINE__, failureText, getStatusName(status),
-               static_cast<unsigned long>(status));
+    if (status.failed()) {
+        logging::warning(reportFor(operation, UM_HERE), failureText, getStatusName(status), status);
         return ListReply::NotSent;
     }
     return getSettingPropertyResponseList(reply->wait(), reply, response) ? ListReply::Read : ListReply::Unreadable;
@@ -248,7 +248,7 @@ SettingsManagerClient::Impl::ListReply SettingsManagerClient::Impl::listRequest(
 bool SettingsManagerClient::Impl::sendSetPropertiesRequest(const std::vector<JSONFormatter>& elements,
                                                            const TimeLimit& limit, JSONFormatter& response)
 {
-    return listRequest(kSetPropertiesMessage, elements, limit, response, IMPL_FUNCTION(L"sendSetPropertiesRequest"),
+    return listRequest(kSetPropertiesMessage, elements, limit, response, implOperation(__func__),
                        L"Failed to make set properties request. Error code: %ls(%lu)") == ListReply::Read;
 }
 

@@ -1,6 +1,12 @@
 #include "status/ModuleStatus.h"
 
+#include <windows.h>
+
 #include <iterator>
+#include <type_traits>
+
+// The Win32 and HRESULT factories take exactly the platform's types.
+static_assert(std::is_same_v<DWORD, unsigned long> && std::is_same_v<HRESULT, long>);
 
 namespace Orvik {
 
@@ -35,8 +41,8 @@ const wchar_t* getStatusName(ModuleStatus status) noexcept
     if (status == MODULE_STATUS_INVALID_STATE)
         return L"MODULE_STATUS_INVALID_STATE";
     // Failures 0x80000001..0x80000015 sit at index (status - 0x80000000).
-    const std::uint32_t index = status - 0x80000000u;
-    if (status >= MODULE_STATUS_NOT_SUPPORTED && index < std::size(kLow))
+    const std::uint32_t index = status.value() - 0x80000000u;
+    if (status.value() >= MODULE_STATUS_NOT_SUPPORTED.value() && index < std::size(kLow))
         return kLow[index];
     return L"MODULE_STATUS_UNKNOWN";
 }

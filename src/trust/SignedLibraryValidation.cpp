@@ -1,5 +1,6 @@
 #include "trust/SignedLibraryValidation.h"
 
+#include "Logging/Logger.h"
 #include "trust/TrustCatalog.h"
 #include "trust/TrustValidator.h"
 #include "win/ComPtr.h"
@@ -16,6 +17,8 @@
 namespace Orvik {
 
 namespace {
+
+UM_LOG_SOURCE(L"Orvik");
 
 constexpr DWORD kMaxModules = 4096;
 constexpr wchar_t kMachineClasses[] = L"Software\\Classes\\CLSID\\";
@@ -101,6 +104,8 @@ VerifiedFile VerifiedFile::open(const wchar_t* path, const trust::TrustValidator
         const DWORD status = validator.validateHeldFile(file);
         return VerifiedFile(std::move(file), status);
     } catch (...) {
+        logging::error(UM_HERE_NAMED(L"Orvik::VerifiedFile::open"),
+                       L"Unexpected exception while holding %ls. It is refused.", path);
         return VerifiedFile(win::HeldFile(), ERROR_ACCESS_DENIED);
     }
 }
@@ -140,6 +145,7 @@ int installCatalog(const wchar_t* candidate)
     try {
         return trust::TrustCatalog::instance().installCatalog(candidate) ? 1 : 0;
     } catch (...) {
+        logging::error(UM_HERE, L"Unexpected exception while installing the catalog %ls.", candidate);
         return 0;
     }
 }

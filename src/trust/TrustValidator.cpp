@@ -20,7 +20,7 @@ constexpr DWORD kServiceFlagsAbove1504 = 512;
 constexpr DWORD kVerdictBitUpTo1504 = 0x1;
 constexpr DWORD kVerdictBitAbove1504 = 0x8;
 constexpr DWORD kMaxCoreVersionBytes = 128;
-constexpr wchar_t kLogFile[] = L"TrustValidator";
+UM_LOG_SOURCE(L"Orvik::trust::TrustValidator");
 
 bool hasCabinetExtension(const std::wstring& path)
 {
@@ -65,11 +65,17 @@ BOOL CALLBACK createProcessValidator(PINIT_ONCE, PVOID, PVOID*)
         try {
             settings = TrustValidator::readSettings(lists);
         } catch (...) {
+            // Without the service the module's own check decides.
+            logging::warning(UM_HERE_NAMED(L"Orvik::trust::createProcessValidator"),
+                             L"Failed to read the validation settings. The own check decides.");
             settings = TrustValidator::Settings{};
         }
         g_validator = new (&g_validatorStorage) TrustValidator(settings.coreVersion, std::move(settings.control), catalog, lists);
         TrustValidator::announceTestAnchors();
     } catch (...) {
+        // No validator: every file asked about is refused.
+        logging::error(UM_HERE_NAMED(L"Orvik::trust::createProcessValidator"),
+                       L"Failed to create the process validator. Every file is refused.");
         g_validator = nullptr;
     }
     return TRUE;
@@ -129,9 +135,8 @@ std::unique_ptr<TrustValidator> TrustValidator::createFromRegistry(TrustCatalog&
 void TrustValidator::announceTestAnchors()
 {
     if (trustAnchorsAreForTests())
-        UM_LOG(LOG_LEVEL_WARNING, kLogFile, L"Orvik::trust::TrustValidator::announceTestAnchors", __LINE__,
-               L"This build trusts the test PKI's anchors: code signed with test keys is accepted. "
-               L"Not for release.");
+        logging::warning(UM_HERE, L"This build trusts the test PKI's anchors: code signed with test keys is accepted. "
+                                  L"Not for release.");
 }
 
 DWORD TrustValidator::validateFile(const wchar_t* path) const
@@ -141,6 +146,7 @@ DWORD TrustValidator::validateFile(const wchar_t* path) const
     try {
         return validateHeldFile(win::HeldFile(path));
     } catch (...) {
+        logging::error(UM_HERE, L"Unexpected exception while holding %ls. It is refused.", path);
         return ERROR_ACCESS_DENIED;
     }
 }
@@ -157,6 +163,7 @@ DWORD TrustValidator::validateHeldFile(const win::HeldFile& file) const
             return ERROR_SUCCESS;
         return ownCheck(file) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
     } catch (...) {
+        logging::error(UM_HERE, L"Unexpected exception while validating %ls. It is refused.", file.path().c_str());
         return ERROR_ACCESS_DENIED;
     }
 }

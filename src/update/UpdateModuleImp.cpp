@@ -15,8 +15,7 @@
 namespace Orvik {
 namespace {
 
-constexpr wchar_t kLogFile[] = L"UpdateModuleImp";
-#define MODULE_FUNCTION(name) L"Orvik::UpdateModuleImp::" name
+UM_LOG_SOURCE(L"Orvik::UpdateModuleImp");
 
 constexpr wchar_t kRefreshState[] = L"Core.Update.RefreshState";
 constexpr wchar_t kChangeState[] = L"Core.Update.ChangeState";
@@ -73,8 +72,10 @@ UpdateModuleImp::~UpdateModuleImp()
     // Only what uninitialisation left behind: the aliases are gone otherwise.
     const std::shared_ptr<MessageBus> bus = messageBus();
     if (bus && requestsSubscribed_.exchange(false)) {
-        for (const wchar_t* alias : kRequestAliases)
-            bus->unsubscribe(alias);
+        for (const wchar_t* alias : kRequestAliases) {
+            if (const ModuleStatus status = bus->unsubscribe(alias); status.failed())
+                logging::warning(UM_HERE, L"Unsubscription to '%s' failed. Status: 0x%08X", alias, status);
+        }
     }
 }
 
@@ -91,7 +92,7 @@ ModuleStatus UpdateModuleImp::initialize()
          [this](const MessagePtr& request) { return CallbackRefreshUpdateProgress(request); }},
     };
     for (const auto& [name, handler] : requests) {
-        if (const ModuleStatus status = subscribeRequest(name, handler))
+        if (const ModuleStatus status = subscribeRequest(name, handler); status.failed())
             return status;
     }
     return MODULE_STATUS_SUCCESS;
@@ -102,28 +103,23 @@ ModuleStatus UpdateModuleImp::subscribeRequest(const wchar_t* name, MessageCallb
     const ModuleStatus status = subscribe(name, [this, handler = std::move(handler)](const MessagePtr& request) {
         return HandleUnload(handler(request));
     });
-    if (status != MODULE_STATUS_SUCCESS) {
-        UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"initialize"), __LINE__,
-                     L"Subscription to '%s' failed. Status: 0x%08X", name, status);
-        return status;
-    }
-    UM_LOG(LOG_LEVEL_NORMAL, kLogFile, MODULE_FUNCTION(L"initialize"), __LINE__, L"Subscribed to '%s' successfully",
-           name);
+    if (status.failed())
+        return logging::fail(status, UM_HERE_AS("initialize"), L"Subscription to '%s' failed. Status: 0x%08X", name,
+                             status);
+    logging::normal(UM_HERE_AS("initialize"), L"Subscribed to '%s' successfully", name);
     return MODULE_STATUS_SUCCESS;
 }
 
 ModuleStatus UpdateModuleImp::start()
 {
-    constexpr const wchar_t* kFunction = MODULE_FUNCTION(L"start");
     std::shared_ptr<SettingsManager> resolved;
     try {
         resolved = container()->resolve<SettingsManager>();
     } catch (...) {
+        return logging::fail(MODULE_STATUS_UNSUCCESSFUL, UM_HERE, L"Error getting the settings Mgr");
     }
-    if (!resolved) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Error getting the settings Mgr");
-        return MODULE_STATUS_UNSUCCESSFUL;
-    }
+    if (!resolved)
+        return logging::fail(MODULE_STATUS_UNSUCCESSFUL, UM_HERE, L"Error getting the settings Mgr");
     // A host that starts the module again must not swap the pointer under a
     // watch callback of the first start that is reading it; the container
     // hands out the same client anyway.
@@ -131,17 +127,15 @@ ModuleStatus UpdateModuleImp::start()
         settingsManager_ = std::move(resolved);
     const bool watching = settingsManager_->watchPropertySet(
         [this, pass = settingsGate_.pass()](const std::wstring& propertyName) {
-            pass.run([&] { onPropertyUpdateResults(propertyName); });
+            // Its failures are logged where they happen.
+            pass.run([&] { static_cast<void>(onPropertyUpdateResults(propertyName)); });
         },
         kUpdateResults);
-    if (!watching) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Error susbscribing for setting.");
-        return MODULE_STATUS_UNSUCCESSFUL;
-    }
-    if (onPropertyUpdateResults(kUpdateResults) != MODULE_STATUS_SUCCESS) {
+    if (!watching)
+        return logging::fail(MODULE_STATUS_UNSUCCESSFUL, UM_HERE, L"Error susbscribing for setting.");
+    if (onPropertyUpdateResults(kUpdateResults).failed()) {
         setLatest(0, noActionProgress(0));
-        UM_LOG(LOG_LEVEL_NORMAL, kLogFile, kFunction, __LINE__,
-               L"It was not possible to get the initial Update Results. Setting initial default value");
+        logging::normal(UM_HERE, L"It was not possible to get the initial Update Results. Setting initial default value");
     }
     return MODULE_STATUS_SUCCESS;
 }
@@ -150,22 +144,17 @@ ModuleStatus UpdateModuleImp::uninitialize()
 {
     // A host may uninitialise a module whose initialisation failed or never
     // happened: there is no bus and nothing was subscribed.
-    if (!messageBus()) {
-        UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"uninitialize"), __LINE__,
-                     L"The module has no message bus: nothing to unsubscribe.");
-        return MODULE_STATUS_INVALID_STATE;
-    }
+    if (!messageBus())
+        return logging::fail(MODULE_STATUS_INVALID_STATE, UM_HERE, L"The module has no message bus: nothing to unsubscribe.");
     ModuleStatus result = MODULE_STATUS_SUCCESS;
     for (const wchar_t* alias : kRequestAliases) {
         const ModuleStatus status = unsubscribe(alias);
-        if (status != MODULE_STATUS_SUCCESS) {
-            UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"uninitialize"), __LINE__,
-                         L"Unsubscription to '%s' failed. Status: 0x%08X", alias, status);
-            result = MODULE_STATUS_UNSUCCESSFUL;
+        if (status.failed()) {
+            result = logging::fail(MODULE_STATUS_UNSUCCESSFUL, UM_HERE, L"Unsubscription to '%s' failed. Status: 0x%08X",
+                                   alias, status);
             continue;
         }
-        UM_LOG(LOG_LEVEL_NORMAL, kLogFile, MODULE_FUNCTION(L"uninitialize"), __LINE__,
-               L"Unsubscribed to '%s' successfully", alias);
+        logging::normal(UM_HERE, L"Unsubscribed to '%s' successfully", alias);
     }
     if (result == MODULE_STATUS_SUCCESS)
         requestsSubscribed_.store(false);
@@ -173,35 +162,32 @@ ModuleStatus UpdateModuleImp::uninitialize()
 }
 
 template <typename AgentStep>
-ModuleStatus UpdateModuleImp::runAgentRequest(const wchar_t* handlerName, AgentStep&& step)
+ModuleStatus UpdateModuleImp::runAgentRequest(const char* handlerName, AgentStep&& step)
 {
-    const std::wstring function = std::wstring(L"Orvik::UpdateModuleImp::") + handlerName;
-    UM_LOG(LOG_LEVEL_NORMAL, kLogFile, function.c_str(), __LINE__, L"Processing: %s", handlerName);
+    logging::normal(UM_HERE_AS(handlerName), L"Processing: %hs", handlerName);
 
     win::ComApartment apartment;
-    if (!apartment.succeeded()) {
-        UM_LOG_ERROR(kLogFile, function.c_str(), __LINE__, L"Error initializing CoInitializeEx");
-        return MODULE_STATUS_UNSUCCESSFUL;
-    }
+    if (!apartment.succeeded())
+        return logging::fail(MODULE_STATUS_UNSUCCESSFUL, UM_HERE_AS(handlerName), L"Error initializing CoInitializeEx");
     // Declared after the apartment: the agent is released before COM is left.
     std::shared_ptr<ZuUpdateAgentHandle> agent;
     try {
         agent = container()->resolve<ZuUpdateAgentHandle>();
     } catch (...) {
-        agent.reset();
+        return logging::fail(MODULE_STATUS_UNSUCCESSFUL, UM_HERE_AS(handlerName),
+                             L"Error: Unable to create ZuUpdateAgent interface");
     }
-    if (!agent) {
-        UM_LOG_ERROR(kLogFile, function.c_str(), __LINE__, L"Error: Unable to create ZuUpdateAgent interface");
-        return MODULE_STATUS_UNSUCCESSFUL;
-    }
+    if (!agent)
+        return logging::fail(MODULE_STATUS_UNSUCCESSFUL, UM_HERE_AS(handlerName),
+                             L"Error: Unable to create ZuUpdateAgent interface");
     return std::forward<AgentStep>(step)(*agent);
 }
 
 ModuleStatus UpdateModuleImp::CallbackRefreshState(const MessagePtr&)
 {
-    return runAgentRequest(L"CallbackRefreshState", [this](ZuUpdateAgentHandle& agent) {
+    return runAgentRequest(__func__, [this](ZuUpdateAgentHandle& agent) {
         std::int32_t value = static_cast<std::int32_t>(0xFFFFFFFF);
-        if (const ModuleStatus status = agent.getUpdateSetting(value))
+        if (const ModuleStatus status = agent.getUpdateSetting(value); status.failed())
             return status;
         return PublishUpdateSettingState(static_cast<std::uint32_t>(value));
     });
@@ -209,53 +195,52 @@ ModuleStatus UpdateModuleImp::CallbackRefreshState(const MessagePtr&)
 
 ModuleStatus UpdateModuleImp::CallbackChangeState(const MessagePtr& request)
 {
-    return runAgentRequest(L"CallbackChangeState", [&request](ZuUpdateAgentHandle& agent) {
+    const char* const handler = __func__;
+    return runAgentRequest(handler, [&request, handler](ZuUpdateAgentHandle& agent) {
         bool enable = false;
         std::int32_t option = -1;
         const ModuleStatus status = agent.changeState(request->getPayload(), enable, option);
-        if (status != MODULE_STATUS_SUCCESS)
-            UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"CallbackChangeState"), __LINE__,
-                         L"Error: State change was not possible");
+        if (status.failed())
+            logging::error(UM_HERE_AS(handler), L"Error: State change was not possible");
         return status;
     });
 }
 
 ModuleStatus UpdateModuleImp::CallbackPersonalize(const MessagePtr& request)
 {
-    return runAgentRequest(L"CallbackPersonalize", [&request](ZuUpdateAgentHandle& agent) {
+    const char* const handler = __func__;
+    return runAgentRequest(handler, [&request, handler](ZuUpdateAgentHandle& agent) {
         const ModuleStatus status = agent.personalize(request->getPayload());
-        if (status != MODULE_STATUS_SUCCESS)
-            UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"CallbackPersonalize"), __LINE__, L"Error personalizing");
+        if (status.failed())
+            logging::error(UM_HERE_AS(handler), L"Error personalizing");
         else
-            UM_LOG(LOG_LEVEL_NORMAL, kLogFile, MODULE_FUNCTION(L"CallbackPersonalize"), __LINE__,
-                   L"Success calling Personalize");
+            logging::normal(UM_HERE_AS(handler), L"Success calling Personalize");
         return status;
     });
 }
 
 ModuleStatus UpdateModuleImp::CallbackRunUpdate(const MessagePtr&)
 {
-    return runAgentRequest(L"CallbackRunUpdate", [](ZuUpdateAgentHandle& agent) {
+    const char* const handler = __func__;
+    return runAgentRequest(handler, [handler](ZuUpdateAgentHandle& agent) {
         const ModuleStatus status = agent.startUpdate(std::wstring());
-        if (status != MODULE_STATUS_SUCCESS)
-            UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"CallbackRunUpdate"), __LINE__, L"Error Starting Update");
+        if (status.failed())
+            logging::error(UM_HERE_AS(handler), L"Error Starting Update");
         else
-            UM_LOG(LOG_LEVEL_NORMAL, kLogFile, MODULE_FUNCTION(L"CallbackRunUpdate"), __LINE__,
-                   L"Successful call of 'Run Update'");
+            logging::normal(UM_HERE_AS(handler), L"Successful call of 'Run Update'");
         return status;
     });
 }
 
 ModuleStatus UpdateModuleImp::PublishUpdateSettingState(std::uint32_t option)
 {
-    constexpr const wchar_t* kFunction = MODULE_FUNCTION(L"PublishUpdateSettingState");
-    UM_LOG(LOG_LEVEL_NORMAL, kLogFile, kFunction, __LINE__, L"Publishing: %s ", kState);
+    logging::normal(UM_HERE, L"Publishing: %s ", kState);
     const wchar_t* state = L"off";
     bool error = false;
     if (option >= 1 && option <= 3) {
         state = L"on";
     } else if (option != 0) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Update Setting State is an unexpected option %lu", option);
+        logging::error(UM_HERE, L"Update Setting State is an unexpected option %lu", option);
         error = true;
     }
     JSONParser payload;
@@ -263,21 +248,20 @@ ModuleStatus UpdateModuleImp::PublishUpdateSettingState(std::uint32_t option)
     payload.setUInt(L"option", option);
     payload.setBool(L"error", error);
     const std::wstring text = payload.toString();
-    UM_LOG(LOG_LEVEL_NORMAL, kLogFile, kFunction, __LINE__, L"Message to publish: '%s'", text.c_str());
-    return publishText(kState, text, kFunction);
+    logging::normal(UM_HERE, L"Message to publish: '%s'", text.c_str());
+    return publishText(kState, text, __func__);
 }
 
-ModuleStatus UpdateModuleImp::publishText(const wchar_t* name, const std::wstring& payload, const wchar_t* function)
+ModuleStatus UpdateModuleImp::publishText(const wchar_t* name, const std::wstring& payload, const char* caller)
 {
     const ModuleStatus status = publish(createMessage(name, senderName(), payload));
-    if (status != MODULE_STATUS_SUCCESS)
-        UM_LOG_ERROR(kLogFile, function, __LINE__, L"Failed publishing (%s): %lu", name, status);
+    if (status.failed())
+        logging::error(UM_HERE_AS(caller), L"Failed publishing (%s): %lu", name, status);
     return status;
 }
 
 ModuleStatus UpdateModuleImp::CallbackUpdateProgress(const MessagePtr& request)
 {
-    constexpr const wchar_t* kFunction = MODULE_FUNCTION(L"CallbackUpdateProgress");
     const std::wstring& sender = request->getSender();
     if (sender != kProgressSender) {
         // We subscribe the name we republish on a refresh, so our own answers
@@ -289,19 +273,18 @@ ModuleStatus UpdateModuleImp::CallbackUpdateProgress(const MessagePtr& request)
             // Any other report, even one we ignore, means an update may be running.
             updateInProgress_.exchange(true);
         }
-        UM_LOG(LOG_LEVEL_INFORMATION, kLogFile, kFunction, __LINE__,
-               L"Upgrade progress message received from %s. This message will not be processed.", sender.c_str());
+        logging::information(UM_HERE, L"Upgrade progress message received from %s. This message will not be processed.",
+                             sender.c_str());
         return MODULE_STATUS_SUCCESS;
     }
     // A bridge report we cannot read still says an update may be running.
     JSONParser progress;
     if (!progress.parse(request->getPayload())) {
         updateInProgress_.exchange(true);
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Error: parsing message for Update Progress");
-        return MODULE_STATUS_UNSUCCESSFUL;
+        return logging::fail(MODULE_STATUS_UNSUCCESSFUL, UM_HERE, L"Error: parsing message for Update Progress");
     }
     std::uint64_t timestamp = 0;
-    if (const ModuleStatus status = readTimestamp(progress, timestamp, kFunction)) {
+    if (const ModuleStatus status = readTimestamp(progress, timestamp, __func__); status.failed()) {
         updateInProgress_.exchange(true);
         return status;
     }
@@ -320,42 +303,36 @@ ModuleStatus UpdateModuleImp::CallbackUpdateProgress(const MessagePtr& request)
 
 ModuleStatus UpdateModuleImp::CallbackRefreshUpdateProgress(const MessagePtr&)
 {
-    constexpr const wchar_t* kFunction = MODULE_FUNCTION(L"CallbackRefreshUpdateProgress");
     std::wstring progressText;
     {
         std::lock_guard<std::mutex> guard(latestLock_);
         if (latestTimestamp_ == 0) {
             // Nothing timestamped yet: stamp the stored default with the current time.
             JSONParser progress;
-            if (!progress.parse(latestProgress_)) {
-                UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Error: parsing message for Refresh Update Progress");
-                return MODULE_STATUS_UNSUCCESSFUL;
-            }
+            if (!progress.parse(latestProgress_))
+                return logging::fail(MODULE_STATUS_UNSUCCESSFUL, UM_HERE,
+                                     L"Error: parsing message for Refresh Update Progress");
             progress.setUInt64(kTimestamp, currentTimeMilliseconds());
             latestProgress_ = progress.toString();
         }
         progressText = latestProgress_;
     }
-    return publishText(kUpdateProgress, progressText, kFunction);
+    return publishText(kUpdateProgress, progressText, __func__);
 }
 
 ModuleStatus UpdateModuleImp::onPropertyUpdateResults(const std::wstring& propertyName)
 {
-    constexpr const wchar_t* kFunction = MODULE_FUNCTION(L"onPropertyUpdateResults");
-    UM_LOG(LOG_LEVEL_NORMAL, kLogFile, kFunction, __LINE__, L"Processing property: %s", propertyName.c_str());
+    logging::normal(UM_HERE, L"Processing property: %s", propertyName.c_str());
     std::wstring value;
-    if (!settingsManager_ || !settingsManager_->getProperty(propertyName, value, kSettingsTimeLimit)) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Error: failed to retrieve property '%s' value.",
-                     propertyName.c_str());
-        return MODULE_STATUS_UNSUCCESSFUL;
-    }
+    if (!settingsManager_ || !settingsManager_->getProperty(propertyName, value, kSettingsTimeLimit))
+        return logging::fail(MODULE_STATUS_UNSUCCESSFUL, UM_HERE, L"Error: failed to retrieve property '%s' value.",
+                             propertyName.c_str());
     JSONParser results;
-    if (!results.parse(value)) {
-        UM_LOG_ERROR(kLogFile, kFunction, __LINE__, L"Error: parsing property '%s' value.", propertyName.c_str());
-        return MODULE_STATUS_UNSUCCESSFUL;
-    }
+    if (!results.parse(value))
+        return logging::fail(MODULE_STATUS_UNSUCCESSFUL, UM_HERE, L"Error: parsing property '%s' value.",
+                             propertyName.c_str());
     std::uint64_t timestamp = 0;
-    if (const ModuleStatus status = readTimestamp(results, timestamp, kFunction))
+    if (const ModuleStatus status = readTimestamp(results, timestamp, __func__); status.failed())
         return status;
     std::lock_guard<std::mutex> guard(latestLock_);
     if (timestamp >= latestTimestamp_) {
@@ -370,13 +347,9 @@ ModuleStatus UpdateModuleImp::HandleUnload(ModuleStatus status)
     if (updateInProgress_.load())
         return status;
     const ModuleStatus result = unload();
-    UM_LOG(LOG_LEVEL_INFORMATION, kLogFile, MODULE_FUNCTION(L"HandleUnload"), __LINE__,
-           L"Unloading module status: %lu", result);
-    if (result != MODULE_STATUS_SUCCESS) {
-        UM_LOG_ERROR(kLogFile, MODULE_FUNCTION(L"HandleUnload"), __LINE__, L"Unloading module error: %s",
-                     getStatusName(result));
-        return result;
-    }
+    logging::information(UM_HERE, L"Unloading module status: %lu", result);
+    if (result.failed())
+        return logging::fail(result, UM_HERE, L"Unloading module error: %s", getStatusName(result));
     return status;
 }
 
@@ -388,12 +361,12 @@ std::wstring UpdateModuleImp::senderName() const
 }
 
 ModuleStatus UpdateModuleImp::readTimestamp(const JSONParser& payload, std::uint64_t& timestamp,
-                                            const wchar_t* function)
+                                            const char* caller)
 {
     if (payload.getUInt64(kTimestamp, timestamp))
         return MODULE_STATUS_SUCCESS;
-    UM_LOG_ERROR(kLogFile, function, __LINE__, L"Error getting the right value for %s", kTimestamp);
-    return MODULE_STATUS_INVALID_PARAMETER;
+    return logging::fail(MODULE_STATUS_INVALID_PARAMETER, UM_HERE_AS(caller), L"Error getting the right value for %s",
+                         kTimestamp);
 }
 
 void UpdateModuleImp::setLatest(std::uint64_t timestamp, std::wstring progress)

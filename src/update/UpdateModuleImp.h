@@ -46,15 +46,18 @@ private:
     // Subscribes `name` so that each delivery runs `handler` and then HandleUnload.
     ModuleStatus subscribeRequest(const wchar_t* name, MessageCallback handler);
     // The frame the four agent handlers share: COM, a fresh agent handle, then
-    // `step` (ZuUpdateAgentHandle&) -> ModuleStatus on that handle.
+    // `step` (ZuUpdateAgentHandle&) -> ModuleStatus on that handle. Its records
+    // name the handler `handlerName`.
     template <typename AgentStep>
-    ModuleStatus runAgentRequest(const wchar_t* handlerName, AgentStep&& step);
+    ModuleStatus runAgentRequest(const char* handlerName, AgentStep&& step);
     // The sender name the module's own publications carry.
     std::wstring senderName() const;
-    ModuleStatus publishText(const wchar_t* name, const std::wstring& payload, const wchar_t* function);
+    // Logs a failure under the member `caller`.
+    ModuleStatus publishText(const wchar_t* name, const std::wstring& payload, const char* caller);
     void setLatest(std::uint64_t timestamp, std::wstring progress);
     // Reads the "timestamp" member; logs and answers MODULE_STATUS_INVALID_PARAMETER when it is unusable.
-    static ModuleStatus readTimestamp(const JSONParser& payload, std::uint64_t& timestamp, const wchar_t* function);
+    // The record names the member `caller`.
+    static ModuleStatus readTimestamp(const JSONParser& payload, std::uint64_t& timestamp, const char* caller);
 
     mutable std::mutex latestLock_;
     std::uint64_t latestTimestamp_ = 0;

@@ -6,22 +6,11 @@
 #include <oleauto.h>
 #include <windows.h>
 
-#include <stdexcept>
 #include <string>
 #include <utility>
 
 namespace Orvik {
 namespace win {
-
-// A COM failure carried as an exception (a BSTR that could not be allocated).
-class ComError : public std::runtime_error {
-public:
-    explicit ComError(HRESULT result) : std::runtime_error("COM error"), result_(result) {}
-    HRESULT result() const noexcept { return result_; }
-
-private:
-    HRESULT result_;
-};
 
 // oleaut32's BSTR functions, bound when first used.
 namespace bstr {
@@ -47,12 +36,11 @@ inline UINT length(BSTR value) noexcept
 class ScopedBstr {
 public:
     ScopedBstr() noexcept = default;
-    // Throws ComError when the string cannot be allocated.
-    explicit ScopedBstr(const std::wstring& text)
+    // Empty (get() is null) when the string cannot be allocated; an empty
+    // text still gives a BSTR.
+    explicit ScopedBstr(const std::wstring& text) noexcept
         : value_(bstr::allocate(text.data(), static_cast<UINT>(text.size())))
     {
-        if (value_ == nullptr)
-            throw ComError(E_OUTOFMEMORY);
     }
     ~ScopedBstr() { bstr::release(value_); }
     ScopedBstr(const ScopedBstr&) = delete;

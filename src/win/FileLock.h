@@ -2,6 +2,8 @@
 // A lock on a whole open file, shared or exclusive, held until destruction.
 // Another process holding a conflicting lock is waited for, but not for ever.
 
+#include "win/UniqueHandle.h"
+
 #include <windows.h>
 
 namespace Orvik {
@@ -30,8 +32,14 @@ public:
     ~WholeFileLock()
     {
         if (locked_) {
+            const DWORD lastError = ::GetLastError();
             OVERLAPPED at{};
-            ::UnlockFileEx(file_, 0, MAXDWORD, MAXDWORD, &at);
+            [[maybe_unused]] const BOOL unlocked = ::UnlockFileEx(file_, 0, MAXDWORD, MAXDWORD, &at);
+#ifndef NDEBUG
+            if (!unlocked)
+                detail::reportCloseFailure(::GetLastError());
+#endif
+            ::SetLastError(lastError);
         }
     }
     WholeFileLock(const WholeFileLock&) = delete;

@@ -1,5 +1,6 @@
 #include "wrappers/OSInfoProxy.h"
 
+#include "Logging/Logger.h"
 #include "win/ProcAddress.h"
 
 #include <cwctype>
@@ -13,6 +14,8 @@ BOOL WinOSVersionAPI::VerifyVersionInfoW(LPOSVERSIONINFOEXW info, DWORD typeMask
 
 namespace internal {
 namespace {
+
+UM_LOG_SOURCE(L"Basalt::internal::OSInfoProxy");
 
 // Windows 9x minor versions are looked for up to here.
 constexpr std::uint32_t kMax9xMinor = 100;
@@ -110,6 +113,11 @@ bool currentProcessIsWow64()
         Orvik::win::procAddress<IsWow64ProcessFunction>(::GetModuleHandleW(L"kernel32"), "IsWow64Process");
     BOOL wow64 = FALSE;
     return isWow64Process != nullptr && isWow64Process(::GetCurrentProcess(), &wow64) && wow64 != FALSE;
+}
+
+void reportVersionNotObtained() noexcept
+{
+    Orvik::logging::error(UM_HERE_AS("info"), L"Failed to work out the Windows version. It counts as not obtained.");
 }
 
 } // namespace internal

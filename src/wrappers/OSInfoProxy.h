@@ -42,6 +42,8 @@ bool isPlatform(WinOSVersionAPI& api, DWORD platformId);
 std::uint32_t find9xMinorVersion(WinOSVersionAPI& api);
 // IsWow64Process for the current process; false where kernel32 lacks it.
 bool currentProcessIsWow64();
+// Logs that the version could not be worked out (it counts as not obtained).
+void reportVersionNotObtained() noexcept;
 
 template <typename API>
 class OSInfoProxy {
@@ -120,7 +122,8 @@ private:
             try {
                 compute(impl);
             } catch (...) {
-                impl.info = Info{}; // not obtained
+                reportVersionNotObtained();
+                impl.info = Info{};
             }
         });
         return impl.info;

@@ -1,5 +1,6 @@
 #include "wrappers/PathAPI.h"
 
+#include "Logging/Logger.h"
 #include "win/UniqueHandle.h"
 
 #include <shlwapi.h>
@@ -9,6 +10,8 @@
 
 namespace Orvik {
 namespace {
+
+UM_LOG_SOURCE(L"Orvik::PathAPI");
 
 void closeFind(HANDLE find) noexcept
 {
@@ -226,7 +229,8 @@ bool PathAPI::readTextFile(const std::wstring& path, std::wstring& text)
             return false;
         return utf8ToWide(bytes.data(), bytes.size(), text);
     } catch (...) {
-        return false; // too large to hold
+        logging::error(UM_HERE, L"Failed to read %ls: it is too large to hold.", path.c_str());
+        return false;
     }
 }
 
@@ -254,6 +258,7 @@ bool PathAPI::writeTextFile(const std::wstring& path, const std::wstring& text)
                (::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
                 written == bytes.size());
     } catch (...) {
+        logging::error(UM_HERE, L"Failed to write %ls: its text is too large to hold.", path.c_str());
         return false;
     }
 }

@@ -18,8 +18,8 @@ TEST(LoggerFrontEnd, LevelTestFollowsTheBackEndThreshold)
     EXPECT_EQ(0, IsLoggingEnabled(2));
     EXPECT_NE(0, IsLoggingEnabled(3));
     EXPECT_NE(0, IsLoggingEnabled(4));
-    UM_LOG(LOG_LEVEL_WARNING, L"F", L"f", 1, L"dropped");
-    UM_LOG(LOG_LEVEL_ERROR, L"F", L"f", 2, L"kept");
+    Orvik::logging::warning({L"F", L"f", 1}, L"dropped");
+    Orvik::logging::error({L"F", L"f", 2}, L"kept");
     auto records = log.records();
     ASSERT_EQ(1u, records.size());
     EXPECT_EQ(L"kept", records[0].text);

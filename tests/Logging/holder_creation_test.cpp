@@ -62,7 +62,7 @@ TEST_F(LoggerCreation, ConcurrentFirstCallersWaitForOneBuildAndLoseNoRecord)
             while (ready.load() < kThreads)
                 std::this_thread::yield();
             for (int r = 0; r < kRecords; ++r)
-                UM_LOG(LOG_LEVEL_ERROR, L"F", L"f", 1, L"%d/%d", t, r);
+                Orvik::logging::error({L"F", L"f", 1}, L"%d/%d", t, r);
         });
     }
     for (auto& thread : threads)

@@ -238,7 +238,7 @@ TEST_F(RawBroker, RequestEndsOnceWithItsReplyOrItsTimeOut)
     EXPECT_EQ(answered.payload, L"answer");
     EXPECT_EQ(unanswered.calls, 1);
     EXPECT_EQ(unanswered.index, 8u);
-    EXPECT_EQ(unanswered.status, MODULE_STATUS_TIMEOUT);
+    EXPECT_EQ(unanswered.status, MODULE_STATUS_TIMEOUT.value());
     EXPECT_EQ(unanswered.payload, L"") << "a time-out carries no payload";
     EXPECT_EQ(replyWatcher.calls, 0) << "a routed reply goes to its requester only";
 }

@@ -156,7 +156,7 @@ TEST_F(BrokerFixture, CallbacksMaySubscribeAndUnsubscribeWhileAnotherThreadUnsub
     ASSERT_EQ(peer->subscribe(L"Busy", L"busy", [&](const MessagePtr&) {
         entered = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let the unsubscribe start
-        innerStatus = static_cast<int>(peer->subscribe(L"Inner", L"inner", [](const MessagePtr&) { return 0u; }));
+        innerStatus = static_cast<int>(peer->subscribe(L"Inner", L"inner", [](const MessagePtr&) { return 0u; }).value());
         peer->unsubscribe(L"inner");
         return MODULE_STATUS_SUCCESS;
     }), 0u);
@@ -174,7 +174,7 @@ TEST_F(BrokerFixture, ACallbackMayDropItsOwnSubscription)
     std::atomic<int> status{-1};
     ASSERT_EQ(peer->subscribeFilter(L"Once\\..*", L"once", [&](const MessagePtr&) {
         ++calls;
-        status = static_cast<int>(peer->unsubscribe(L"once"));
+        status = static_cast<int>(peer->unsubscribe(L"once").value());
         return MODULE_STATUS_SUCCESS;
     }), 0u);
     ASSERT_EQ(client->publish(createMessage(L"Once.More", L"Me", L"{}")), 0u);

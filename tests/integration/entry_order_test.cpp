@@ -137,8 +137,9 @@ TEST(EntryOrder, AModuleTakesAnotherBusOnlyAfterUninitialize)
     ASSERT_EQ(0u, initializeOn(*t, handle, g_secondBus));
     EXPECT_EQ(6u, g_secondBus.subscriptionCount());
     // A stored report, then a refresh that publishes it.
-    g_secondBus.deliver(L"Core.Update.UpdateProgress", L"UpdateMsgrBridge", L"{\"timestamp\":5,\"status\":\"done\"}");
-    g_secondBus.deliver(L"Core.Update.RefreshUpdateProgress", L"Peer", L"{}");
+    (void)g_secondBus.deliver(L"Core.Update.UpdateProgress", L"UpdateMsgrBridge",
+                              L"{\"timestamp\":5,\"status\":\"done\"}");
+    (void)g_secondBus.deliver(L"Core.Update.RefreshUpdateProgress", L"Peer", L"{}");
     const auto published = [](const testsupport::FakeBus& bus) { return bus.names(testsupport::FakeBus::Call::Publish); };
     EXPECT_EQ(std::vector<std::wstring>{L"Core.Update.UpdateProgress"}, published(g_secondBus));
     EXPECT_TRUE(published(g_firstBus).empty());

@@ -275,9 +275,9 @@ TEST_F(ClientTest, RequestsAreNumberedFromZeroAndEndByTheirReplyStatus)
     ASSERT_TRUE(answered && timedOut && failed);
     EXPECT_EQ(answered->getStatus(), 1);
 
-    EXPECT_EQ(bustest::answer(context, 1, MODULE_STATUS_TIMEOUT), 0u);
-    EXPECT_EQ(bustest::answer(context, 0, MODULE_STATUS_SUCCESS), 0u);
-    EXPECT_EQ(bustest::answer(context, 2, MODULE_STATUS_UNSUCCESSFUL), 0u);
+    EXPECT_EQ(bustest::answer(context, 1, MODULE_STATUS_TIMEOUT.value()), 0u);
+    EXPECT_EQ(bustest::answer(context, 0, MODULE_STATUS_SUCCESS.value()), 0u);
+    EXPECT_EQ(bustest::answer(context, 2, MODULE_STATUS_UNSUCCESSFUL.value()), 0u);
     EXPECT_EQ(answered->wait(), 0);
     ASSERT_TRUE(answered->getMessage());
     EXPECT_EQ(answered->getMessage()->getPayload(), L"{\"ok\":true}");
@@ -294,10 +294,10 @@ TEST_F(ClientTest, ReplyForAnUnknownOrSettledIndexChangesNothing)
     ASSERT_EQ(client->request(createMessage(L"Q", L"Me", L"{}"), reply, TimeLimit(100)), 0u);
 
     testsupport::LogCapture capture;
-    EXPECT_EQ(bustest::answer(context, 5, MODULE_STATUS_SUCCESS), MODULE_STATUS_NOT_FOUND);
+    EXPECT_EQ(bustest::answer(context, 5, MODULE_STATUS_SUCCESS.value()), MODULE_STATUS_NOT_FOUND);
     EXPECT_EQ(reply->waitFor(TimeLimit(0)), 1) << "the pending request is untouched";
-    EXPECT_EQ(bustest::answer(context, 0, MODULE_STATUS_SUCCESS, L"first"), 0u);
-    EXPECT_EQ(bustest::answer(context, 0, MODULE_STATUS_SUCCESS, L"second"), MODULE_STATUS_NOT_FOUND);
+    EXPECT_EQ(bustest::answer(context, 0, MODULE_STATUS_SUCCESS.value(), L"first"), 0u);
+    EXPECT_EQ(bustest::answer(context, 0, MODULE_STATUS_SUCCESS.value(), L"second"), MODULE_STATUS_NOT_FOUND);
     EXPECT_EQ(reply->wait(), 0);
     EXPECT_EQ(reply->getMessage()->getPayload(), L"first");
     auto logged = capture.matching(L"Reply index not found. Returning");
@@ -317,12 +317,12 @@ TEST_F(ClientTest, RefusedRequestReturnsTheServiceStatusAndForgetsTheIndex)
               MODULE_STATUS_NO_SUBSCRIBERS);
     EXPECT_FALSE(untouched);
     EXPECT_TRUE(capture.contains(L"Failed to make request. Error code 2147483662."));
-    EXPECT_EQ(bustest::answer(context, 0, MODULE_STATUS_SUCCESS), MODULE_STATUS_NOT_FOUND);
+    EXPECT_EQ(bustest::answer(context, 0, MODULE_STATUS_SUCCESS.value()), MODULE_STATUS_NOT_FOUND);
 
     // An empty message reaches the shim, which refuses it; the record goes too.
     EXPECT_CALL(*shim, request(_, 1u, _, _, _)).WillOnce(Return(MODULE_STATUS_INVALID_PARAMETER));
     EXPECT_EQ(client->request(nullptr, untouched, TimeLimit(100)), MODULE_STATUS_INVALID_PARAMETER);
-    EXPECT_EQ(bustest::answer(context, 1, MODULE_STATUS_SUCCESS), MODULE_STATUS_NOT_FOUND);
+    EXPECT_EQ(bustest::answer(context, 1, MODULE_STATUS_SUCCESS.value()), MODULE_STATUS_NOT_FOUND);
 }
 
 TEST_F(ClientTest, AsyncCompletionGetsTheSettledReply)
@@ -335,14 +335,14 @@ TEST_F(ClientTest, AsyncCompletionGetsTheSettledReply)
     ReplyCallback completion = [&](const ReplyPtr& reply) { statuses.push_back(reply->getStatus()); };
     ASSERT_EQ(client->requestAsync(createMessage(L"Q", L"Me", L"{}"), completion, TimeLimit(100)), 0u);
     ASSERT_EQ(client->requestAsyncEx(createMessage(L"Q", L"Me", L"{}"), completion, TimeLimit(100)), 0u);
-    EXPECT_EQ(bustest::answer(context, 0, MODULE_STATUS_SUCCESS), 0u);
-    EXPECT_EQ(bustest::answer(context, 1, MODULE_STATUS_TIMEOUT), 0u);
+    EXPECT_EQ(bustest::answer(context, 0, MODULE_STATUS_SUCCESS.value()), 0u);
+    EXPECT_EQ(bustest::answer(context, 1, MODULE_STATUS_TIMEOUT.value()), 0u);
     EXPECT_EQ(statuses, (std::vector<std::int32_t>{0, 2}));
 
     ReplyCallback throwing = [](const ReplyPtr&) { throw std::runtime_error("boom"); };
     ASSERT_EQ(client->requestAsync(createMessage(L"Q", L"Me", L"{}"), throwing, TimeLimit(100)), 0u);
-    EXPECT_EQ(bustest::answer(context, 2, MODULE_STATUS_SUCCESS), MODULE_STATUS_UNKNOWN_EXCEPTION);
-    EXPECT_EQ(bustest::answer(context, 2, MODULE_STATUS_SUCCESS), MODULE_STATUS_NOT_FOUND) << "the record is gone";
+    EXPECT_EQ(bustest::answer(context, 2, MODULE_STATUS_SUCCESS.value()), MODULE_STATUS_UNKNOWN_EXCEPTION);
+    EXPECT_EQ(bustest::answer(context, 2, MODULE_STATUS_SUCCESS.value()), MODULE_STATUS_NOT_FOUND) << "the record is gone";
 }
 
 TEST_F(ClientTest, DestructionDropsSubscriptionsThenCancelsAndFailsWaitingReplies)

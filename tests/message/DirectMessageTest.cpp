@@ -75,7 +75,7 @@ TEST(BaseModuleDirectMessage, MissingTextsAreRefused)
     BaseModule module(nullptr);
     ASSERT_EQ(module.baseInitialize(L"UpdateModule", L"", {}, noManager(), clientOverMock()), 0u);
     int calls = 0;
-    module.subscribe(L"N", [&](const MessagePtr&) { return ++calls, MODULE_STATUS_SUCCESS; });
+    (void)module.subscribe(L"N", [&](const MessagePtr&) { return ++calls, MODULE_STATUS_SUCCESS; });
     testsupport::LogCapture capture;
     EXPECT_EQ(internal::deliverDirectMessage(module, nullptr, nullptr, L"S", L"P"), MODULE_STATUS_INVALID_PARAMETER);
     EXPECT_EQ(internal::deliverDirectMessage(module, nullptr, L"N", nullptr, L"P"), MODULE_STATUS_INVALID_PARAMETER);

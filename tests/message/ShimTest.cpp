@@ -143,7 +143,7 @@ TEST_F(ShimTest, PublishAndRequestPickTheFormByFlagAndRefuseAnEmptyMessage)
 
     MessagePtr message = createMessage(L"Core.Update.State", L"UpdateModule", L"{\"a\":1}");
     message->getHeader()->flags = 0x24;
-    record.result = MODULE_STATUS_NO_SUBSCRIBERS;
+    record.result = MODULE_STATUS_NO_SUBSCRIBERS.value();
     EXPECT_EQ(shim.publish(message, false), MODULE_STATUS_NO_SUBSCRIBERS) << "the service's status passes through";
     EXPECT_EQ(shim.publish(message, true), MODULE_STATUS_NO_SUBSCRIBERS);
     EXPECT_EQ(record.calls, (Strings{"publish", "publishEx"}));
@@ -245,17 +245,17 @@ TEST(ReplyEntryPoint, BuildsTheReplyOnlyOnSuccess)
         seen.emplace_back(bool(reply), status);
         return MODULE_STATUS_SUCCESS;
     };
-    EXPECT_EQ(bustest::answer(&handler, 77, MODULE_STATUS_SUCCESS), 0u);
-    EXPECT_EQ(bustest::answer(&handler, 77, MODULE_STATUS_TIMEOUT), 0u);
+    EXPECT_EQ(bustest::answer(&handler, 77, MODULE_STATUS_SUCCESS.value()), 0u);
+    EXPECT_EQ(bustest::answer(&handler, 77, MODULE_STATUS_TIMEOUT.value()), 0u);
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0], std::make_pair(true, MODULE_STATUS_SUCCESS));
     EXPECT_EQ(seen[1], std::make_pair(false, MODULE_STATUS_TIMEOUT));
 
-    EXPECT_EQ(bustest::answer(nullptr, 77, MODULE_STATUS_SUCCESS), MODULE_STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(bustest::answer(nullptr, 77, MODULE_STATUS_SUCCESS.value()), MODULE_STATUS_INVALID_PARAMETER);
     ReplyHandler throwing = [](std::uint64_t, const MessagePtr&, ModuleStatus) -> ModuleStatus {
         throw std::runtime_error("boom");
     };
-    EXPECT_EQ(bustest::answer(&throwing, 1, MODULE_STATUS_SUCCESS), MODULE_STATUS_UNKNOWN_EXCEPTION);
+    EXPECT_EQ(bustest::answer(&throwing, 1, MODULE_STATUS_SUCCESS.value()), MODULE_STATUS_UNKNOWN_EXCEPTION);
 }
 
 TEST(ReplyEntryPoint, AReplyWithoutItsTextsStillSettlesTheRequestAsAFailure)

@@ -70,8 +70,8 @@ TEST_F(BaseModuleTest, SuccessRegistersTheBusAndForwardsEveryOperation)
 
     // Every call answers a status of its own, which must come back unchanged
     // from the operation of the same form.
-    ModuleStatus answered = 10;
-    bus->answer = [&](const FakeBus::Record&) { return ++answered; };
+    std::uint32_t answered = 10;
+    bus->answer = [&](const FakeBus::Record&) { return ModuleStatus(++answered); };
     const auto forwarded = [&](ModuleStatus result, FakeBus::Call call, const std::wstring& name,
                                const std::wstring& alias) {
         const FakeBus::Record last = bus->calls().back();

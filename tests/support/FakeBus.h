@@ -197,21 +197,21 @@ private:
     static std::uint32_t publishEntry(void* handle, const Orvik::MessageHeader*, const wchar_t* name,
                                       const wchar_t* sender, const wchar_t* payload)
     {
-        return of(handle).publish(Orvik::createMessage(text(name), text(sender), text(payload)));
+        return of(handle).publish(Orvik::createMessage(text(name), text(sender), text(payload))).value();
     }
     static std::uint32_t requestEntry(void* handle, std::uint64_t, void*, Orvik::BusReplyCallback,
                                       const Orvik::MessageHeader*, const wchar_t* name, const wchar_t* sender,
                                       const wchar_t* payload, std::int64_t limit)
     {
         const MessagePtr message = Orvik::createMessage(text(name), text(sender), text(payload));
-        return of(handle).note({Call::Request, text(name), {}, message, Limit(limit)});
+        return of(handle).note({Call::Request, text(name), {}, message, Limit(limit)}).value();
     }
     // The subscription's id; 0 when refused.
     static std::uint32_t subscribeEntry(void* handle, void* context, Orvik::BusMessageCallback callback,
                                         const wchar_t* name)
     {
         std::uint32_t id = 0;
-        of(handle).keep({Call::Subscribe, text(name)}, [context, callback](const MessagePtr& m) {
+        (void)of(handle).keep({Call::Subscribe, text(name)}, [context, callback](const MessagePtr& m) {
             return callback(context, m->getHeader(), m->getName().c_str(), m->getSender().c_str(),
                             m->getPayload().c_str());
         }, &id);
@@ -221,7 +221,7 @@ private:
     {
         FakeBus& bus = of(handle);
         return bus.forgetIf(bus.note({Call::Unsubscribe, std::to_wstring(id)}),
-                            [id](const Subscription& s) { return s.id == id; });
+                            [id](const Subscription& s) { return s.id == id; }).value();
     }
     static std::uint32_t cancel(void*, Orvik::BusReplyCallback) { return 0; }
 

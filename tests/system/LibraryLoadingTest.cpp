@@ -68,6 +68,7 @@ TEST(DllAPI, RefusedFilesAreNeverMappedAndLeaveTheValidationCode)
         ASSERT_EQ(1u, lines.size());
         EXPECT_EQ(LOG_LEVEL_ERROR, lines[0].level);
         EXPECT_EQ(L"Orvik::DllAPI::loadLibrary", lines[0].function);
+        EXPECT_EQ(L"wrappers\\DllAPI", lines[0].file);
     }
 }
 
@@ -133,6 +134,7 @@ TEST(DllLoader, FailuresAreLoggedWithTheirStatusAndNeverThrow)
         const auto lines = log.matching(c.second);
         ASSERT_EQ(1u, lines.size()) << label(c.second);
         EXPECT_EQ(L"Orvik::DllLoader::loadDLL", lines[0].function);
+        EXPECT_EQ(L"wrappers\\DllLoader", lines[0].file);
     }
 
     const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");

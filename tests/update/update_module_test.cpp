@@ -105,8 +105,8 @@ TEST_F(UpdateModule, SubscribesTheSixRequestsInOrderAndStopsAtAFailure)
     auto other = std::make_unique<UpdateModuleImp>(container);
     auto failing = std::make_shared<FakeBus>();
     failing->answer = FakeBus::refusing(FakeBus::Call::Subscribe, L"Core.Update.Personalize", 0x80000008);
-    other->baseInitialize(L"UpdateModule", L"", {}, std::make_shared<internal::ModuleManagerShim>(nullptr, nullptr),
-                          failing);
+    ASSERT_EQ(0u, other->baseInitialize(L"UpdateModule", L"", {},
+                                        std::make_shared<internal::ModuleManagerShim>(nullptr, nullptr), failing));
     EXPECT_EQ(0x80000008u, other->initialize());
     EXPECT_EQ(3u, failing->names(FakeBus::Call::Subscribe).size());
     EXPECT_TRUE(logged(L"Subscription to 'Core.Update.Personalize' failed. Status: 0x80000008", 4));
@@ -199,7 +199,7 @@ TEST_F(UpdateModule, SettingsNotificationsNeverReachAModuleBeingDestroyed)
     });
     const int before = settings->reads.load();
     EXPECT_EQ(0u, module->stop());
-    module->uninitialize();
+    EXPECT_EQ(0u, module->uninitialize());
     while (settings->reads.load() < before + 50)
         std::this_thread::yield(); // still followed after uninitialisation
     module.reset();
@@ -274,7 +274,7 @@ TEST_F(UpdateModule, NonNumericAgentSettingEscapesAsAnException)
     ASSERT_EQ(0u, module->initialize());
     ScopedEnvironment text(L"ZU_AGENT_AUTOCHK", L"on");
     // The bus client's delivery barrier turns this into a status; no unload is asked for.
-    EXPECT_THROW(bus->deliver(L"Core.Update.RefreshState", L"peer", L""), std::invalid_argument);
+    EXPECT_THROW((void)bus->deliver(L"Core.Update.RefreshState", L"peer", L""), std::invalid_argument);
     EXPECT_EQ(0, unloads.calls.load());
 }
 
@@ -372,11 +372,11 @@ TEST_F(UpdateModule, ConcurrentProgressKeepsTheNewestPair)
         senders.emplace_back([&, t] {
             for (int i = 1; i <= 200; ++i) {
                 const std::uint64_t stamp = static_cast<std::uint64_t>(i) * 4 + t;
-                bus->deliver(L"Core.Update.UpdateProgress", L"UpdateMsgrBridge",
+                (void)bus->deliver(L"Core.Update.UpdateProgress", L"UpdateMsgrBridge",
                              L"{\"timestamp\":" + std::to_wstring(stamp) + L",\"status\":\"running\",\"n\":" +
                                  std::to_wstring(stamp) + L"}");
                 if (i % 20 == 0)
-                    bus->deliver(L"Core.Update.RefreshUpdateProgress", L"peer", L"");
+                    (void)bus->deliver(L"Core.Update.RefreshUpdateProgress", L"peer", L"");
             }
         });
     }
