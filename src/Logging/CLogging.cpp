@@ -20,13 +20,6 @@ constexpr std::size_t kSourceWidth = 20;
 constexpr std::size_t kFunctionWidth = 40;
 constexpr wchar_t kByteOrderMark = 0xFEFF;
 
-const wchar_t* levelName(std::uint32_t level)
-{
-    static constexpr const wchar_t* kNames[] = {L"Normal", L"Warning", L"Information",
-                                                L"Error", L"Critical", L"Information"};
-    return level >= 1 && level <= 6 ? kNames[level - 1] : nullptr;
-}
-
 // Cut to `width` characters, then right-aligned in a field of that width.
 std::wstring fitted(const std::wstring& text, std::size_t width)
 {
@@ -141,8 +134,7 @@ std::uint32_t CLogging::Initialize(const wchar_t* groupName, HMODULE moduleInsta
         }
         processBaseName_ = base;
 
-        const std::wstring mutexName = processBaseName_ + L"_" + names::kWriterMutexSuffix;
-        writerMutex_.reset(::CreateMutexW(nullptr, FALSE, mutexName.c_str()));
+        writerMutex_.reset(::CreateMutexW(nullptr, FALSE, WriterMutexName(processBaseName_).c_str()));
         if (!writerMutex_) {
             const std::uint32_t error = lastErrorOr(ERROR_INVALID_HANDLE);
             Reset();
@@ -161,7 +153,7 @@ std::uint32_t CLogging::Initialize(const wchar_t* groupName, HMODULE moduleInsta
             return ERROR_INVALID_PARAMETER;
         }
         const std::wstring root = dataFolder + names::kLogRootFolder;
-        logFolder_ = root + (groupName_ ? *groupName_ + L"\\" : std::wstring()) + processBaseName_;
+        logFolder_ = LogFolderFor(root, groupName_ ? groupName_->c_str() : nullptr, processBaseName_);
         settings_ = std::make_unique<internal::LogFileSettings>(logFolder_ + L"\\" + names::kIniFileName,
                                                                 root + names::kIniFileName);
         // The first initialisation never waits for the writer mutex: another
@@ -286,7 +278,7 @@ std::uint32_t CLogging::WriteUnderMutex(const wchar_t* file, const wchar_t* func
 {
     if (!CheckFolder())
         return ERROR_INVALID_PARAMETER;
-    if (message == nullptr || *message == L'\0' || levelName(level) == nullptr)
+    if (message == nullptr || *message == L'\0' || LevelName(level) == nullptr)
         return ERROR_INVALID_PARAMETER;
     Orvik::win::UniqueFile logFile;
     if (const std::uint32_t opened = OpenLogFile(logFile); opened != 0 && opened != ERROR_ALREADY_EXISTS)
@@ -318,12 +310,36 @@ std::uint32_t CLogging::WriteUnderMutex(const wchar_t* file, const wchar_t* func
 
 std::wstring CLogging::LogFilePath(DWORD index) const
 {
+    return LogFilePathFor(logFolder_, processBaseName_, hostName_ ? hostName_->c_str() : nullptr, index);
+}
+
+std::wstring CLogging::LogFolderFor(const std::wstring& logRoot, const wchar_t* groupName,
+                                    const std::wstring& processBaseName)
+{
+    return logRoot + (groupName != nullptr ? std::wstring(groupName) + L"\\" : std::wstring()) + processBaseName;
+}
+
+std::wstring CLogging::LogFilePathFor(const std::wstring& logFolder, const std::wstring& processBaseName,
+                                      const wchar_t* hostName, DWORD index)
+{
     wchar_t number[16] = {};
     std::swprintf(number, 16, L"%03u", static_cast<unsigned>(index));
-    std::wstring path = logFolder_ + L"\\" + processBaseName_;
-    if (hostName_)
-        path += L"_" + *hostName_;
+    std::wstring path = logFolder + L"\\" + processBaseName;
+    if (hostName != nullptr)
+        path += L"_" + std::wstring(hostName);
     return path + number + L".log";
+}
+
+std::wstring CLogging::WriterMutexName(const std::wstring& processBaseName)
+{
+    return processBaseName + L"_" + names::kWriterMutexSuffix;
+}
+
+const wchar_t* CLogging::LevelName(std::uint32_t level)
+{
+    static constexpr const wchar_t* kNames[] = {L"Normal", L"Warning", L"Information",
+                                                L"Error", L"Critical", L"Information"};
+    return level >= 1 && level <= 6 ? kNames[level - 1] : nullptr;
 }
 
 std::uint32_t CLogging::OpenLogFile(Orvik::win::UniqueFile& logFile)
@@ -393,7 +409,7 @@ std::uint32_t CLogging::OpenLogFile(Orvik::win::UniqueFile& logFile)
 std::wstring CLogging::BuildLine(const wchar_t* file, const wchar_t* function, std::int32_t line,
                                  std::uint32_t level, const wchar_t* message, const SYSTEMTIME& time) const
 {
-    const wchar_t* name = levelName(level);
+    const wchar_t* name = LevelName(level);
     if (name == nullptr)
         return {};
     const unsigned hour12 = time.wHour % 12 == 0 ? 12 : time.wHour % 12;

@@ -51,6 +51,17 @@ public:
     const std::wstring& LogFolder() const { return logFolder_; }
     // The file a line with this rotation index goes to.
     std::wstring LogFilePath(DWORD index) const;
+
+    // Where the back end of any process puts its files, for readers of them
+    // (the log root ends with a backslash; group and host may be null).
+    static std::wstring LogFolderFor(const std::wstring& logRoot, const wchar_t* groupName,
+                                     const std::wstring& processBaseName);
+    static std::wstring LogFilePathFor(const std::wstring& logFolder, const std::wstring& processBaseName,
+                                       const wchar_t* hostName, DWORD index);
+    // The session-local mutex that serialises the writers of one process base name.
+    static std::wstring WriterMutexName(const std::wstring& processBaseName);
+    // The name a line carries for a level; null for a level without one.
+    static const wchar_t* LevelName(std::uint32_t level);
     std::uint32_t GetOptions() const { return options_; }
     // Lines not written because the writer mutex could not be had in time.
     unsigned long DroppedLines() const { return droppedLines_.load(); }

@@ -97,5 +97,18 @@ void ETWAppProperties::BuildKeyPath(std::wstring& path, const wchar_t* subKey) c
         path += std::wstring(L"\\") + subKey;
 }
 
+std::wstring ProviderKeyPathOf(const std::wstring& application)
+{
+    ETWAppProperties properties;
+    properties.applicationName = application.empty() ? names::kDefaultApplication : application;
+    std::wstring path;
+    properties.BuildKeyPath(path, nullptr);
+    Basalt::CRegKey applicationKey;
+    if (applicationKey.Open(HKEY_LOCAL_MACHINE, path.c_str(), KEY_QUERY_VALUE) != ERROR_SUCCESS)
+        return names::kDefaultProviderKey;
+    properties.BuildKeyPath(path, names::kProviderSubKey);
+    return path;
+}
+
 } // namespace internal
 } // namespace ETWLogging

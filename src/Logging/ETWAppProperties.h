@@ -48,5 +48,10 @@ public:
     std::wstring configurationKeyPath;
 };
 
+// Where the "Enable"/"Severity" overrides of `application` (empty: "QMX") are
+// kept: the "Provider" sub-key of its key when that key exists, else the
+// default provider key.
+std::wstring ProviderKeyPathOf(const std::wstring& application);
+
 } // namespace internal
 } // namespace ETWLogging

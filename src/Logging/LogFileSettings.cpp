@@ -9,23 +9,6 @@ namespace ETWLogging {
 namespace internal {
 namespace {
 
-struct KeyRule {
-    const wchar_t* key;
-    DWORD defaultValue;
-    DWORD minimum;
-    DWORD maximum;
-    DWORD LogFileValues::*field;
-};
-
-constexpr KeyRule kRules[] = {
-    {names::kIniEnable, names::kDefaultEnable, 0, MAXDWORD, &LogFileValues::enable},
-    {names::kIniMaxSize, names::kDefaultMaxSize, names::kMinMaxSize, names::kMaxMaxSize, &LogFileValues::maxSize},
-    {names::kIniMaxEntries, names::kDefaultMaxEntries, names::kMinMaxEntries, names::kMaxMaxEntries,
-     &LogFileValues::maxEntries},
-    {names::kIniSeverity, names::kDefaultSeverity, 0, names::kMaxIniSeverity, &LogFileValues::severity},
-    {names::kIniOptions, names::kDefaultOptions, 0, MAXDWORD, &LogFileValues::options},
-};
-
 bool exists(const std::wstring& path)
 {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
@@ -34,7 +17,7 @@ bool exists(const std::wstring& path)
 
 // The key's value from one file: true with the value when valid; an invalid
 // one is replaced by the default in that file and answers false.
-bool validValue(Basalt::CObfuscatedIniReader& ini, const KeyRule& rule, bool repair, bool& found, DWORD& value)
+bool validValue(Basalt::CObfuscatedIniReader& ini, const LogFileKeyRule& rule, bool repair, bool& found, DWORD& value)
 {
     found = ini.ReadDWORD(names::kIniSection, rule.key, value);
     if (!found)
@@ -47,6 +30,25 @@ bool validValue(Basalt::CObfuscatedIniReader& ini, const KeyRule& rule, bool rep
 }
 
 } // namespace
+
+const LogFileKeyRule kLogFileKeys[6] = {
+    {names::kIniEnable, names::kDefaultEnable, 0, MAXDWORD, &LogFileValues::enable},
+    {names::kIniMaxSize, names::kDefaultMaxSize, names::kMinMaxSize, names::kMaxMaxSize, &LogFileValues::maxSize},
+    {names::kIniMaxEntries, names::kDefaultMaxEntries, names::kMinMaxEntries, names::kMaxMaxEntries,
+     &LogFileValues::maxEntries},
+    {names::kIniSeverity, names::kDefaultSeverity, 0, names::kMaxIniSeverity, &LogFileValues::severity},
+    {names::kIniOptions, names::kDefaultOptions, 0, MAXDWORD, &LogFileValues::options},
+    {names::kIniLastLogIdx, 0, 0, MAXDWORD, nullptr},
+};
+
+const LogFileKeyRule* findLogFileKey(const wchar_t* key)
+{
+    for (const LogFileKeyRule& rule : kLogFileKeys) {
+        if (key != nullptr && _wcsicmp(rule.key, key) == 0)
+            return &rule;
+    }
+    return nullptr;
+}
 
 LogFileSettings::LogFileSettings(std::wstring folderIni, std::wstring rootIni)
     : folderIni_(std::move(folderIni)), rootIni_(std::move(rootIni))
@@ -67,7 +69,9 @@ LogFileValues LogFileSettings::read(bool repairInvalid) const
         folder.LoadFile(folderIni_);
     if (rootExists)
         root.LoadFile(rootIni_);
-    for (const KeyRule& rule : kRules) {
+    for (const LogFileKeyRule& rule : kLogFileKeys) {
+        if (rule.field == nullptr)
+            continue;
         DWORD value = 0;
         bool found = false;
         if (folderExists && validValue(folder, rule, repairInvalid, found, value)) {

@@ -19,6 +19,21 @@ struct LogFileValues {
     DWORD options;
 };
 
+// One log.ini key: its default and the values the file back end accepts.
+struct LogFileKeyRule {
+    const wchar_t* key;
+    DWORD defaultValue;
+    DWORD minimum;
+    DWORD maximum;
+    DWORD LogFileValues::*field; // null for LastLogIdx, the rotation index
+};
+
+// Every key of section "Config" the file back end reads.
+extern const LogFileKeyRule kLogFileKeys[6];
+
+// The rule of `key` (any case); null for a key the file back end does not read.
+const LogFileKeyRule* findLogFileKey(const wchar_t* key);
+
 class LogFileSettings {
 public:
     LogFileSettings(std::wstring folderIni, std::wstring rootIni);

@@ -1,11 +1,11 @@
 #include "dll/SharedLibrary.h"
 
+#include "dll/DllLoader.h"
+#include "dll/PathSearch.h"
 #include "Logging/Logger.h"
 #include "paths/PathHelpers.h"
-#include "paths/PathSearch.h"
 #include "registry/CRegKey.h"
 #include "status/ModuleException.h"
-#include "wrappers/DllLoader.h"
 #include "wrappers/FileVersionInfo.h"
 
 #include <algorithm>

@@ -1,6 +1,7 @@
 #include "registry/CObfuscatedRegKeyImpl.h"
 
 #include "registry/ScrambledForm.h"
+#include "win/Registry.h"
 
 #include <cstring>
 #include <new>
@@ -45,23 +46,17 @@ LONG CObfuscatedRegKeyImpl::QueryValue(LPCWSTR name, DWORD* type, void* data, UL
         if (!ansiName(name, nameBuffer, narrowName))
             return ERROR_INVALID_PARAMETER;
 
-        DWORD storedType = REG_NONE;
-        DWORD storedSize = 0;
-        LONG result = ::RegQueryValueExA(key, narrowName, nullptr, &storedType, nullptr, &storedSize);
-        if (result != ERROR_SUCCESS)
-            return result;
-        if (storedType != REG_BINARY || storedSize < scrambled::kHeaderSize)
+        const Orvik::win::RegistryRead<std::vector<BYTE>> stored = Orvik::win::readBytes(key, narrowName);
+        if (!stored.ok())
+            return stored.status;
+        if (stored.type != REG_BINARY || stored.value.size() < scrambled::kHeaderSize)
             return ERROR_INVALID_DATA;
-        std::vector<BYTE> blob(storedSize);
-        result = ::RegQueryValueExA(key, narrowName, nullptr, &storedType, blob.data(), &storedSize);
-        if (result != ERROR_SUCCESS)
-            return result;
-        if (storedType != REG_BINARY)
-            return ERROR_INVALID_DATA;
+        const std::vector<BYTE>& blob = stored.value;
+        const DWORD storedSize = static_cast<DWORD>(blob.size());
 
         DWORD declared = REG_NONE;
         std::vector<BYTE> clear;
-        result = scrambled::decodeRegistryValue(blob.data(), storedSize, declared, clear);
+        LONG result = scrambled::decodeRegistryValue(blob.data(), storedSize, declared, clear);
         if (result != ERROR_SUCCESS)
             return result == ERROR_OUTOFMEMORY ? result : ERROR_INVALID_DATA;
         if (clear.size() > MAXDWORD)

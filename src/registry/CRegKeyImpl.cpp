@@ -1,6 +1,7 @@
 #include "registry/CRegKeyImpl.h"
 
 #include "win/ProcAddress.h"
+#include "win/Registry.h"
 
 #include <aclapi.h>
 #include <objbase.h>
@@ -77,7 +78,7 @@ LONG CRegKeyImpl::QueryValue(LPCWSTR name, DWORD* type, void* data, ULONG* size)
 {
     if (!key_)
         return ERROR_INVALID_PARAMETER;
-    return ::RegQueryValueExW(key_.get(), name, nullptr, type, static_cast<BYTE*>(data), size);
+    return Orvik::win::queryValue(key_.get(), name, type, data, size);
 }
 
 LONG CRegKeyImpl::SetValue(LPCWSTR name, DWORD type, const void* data, ULONG size)

@@ -3,18 +3,15 @@
 #include "Logging/Logger.h"
 #include "json/JSONFormatter.h"
 #include "message/Message.h"
+#include "settings/SettingsClientImpl.h"
+#include "settings/SettingsProtocol.h"
 
+#include <memory>
 #include <string_view>
 
 namespace Orvik {
 namespace internal {
 namespace {
-
-constexpr wchar_t kLogFile[] = L"SettingsManagerClient";
-constexpr wchar_t kName[] = L"name";
-constexpr wchar_t kValue[] = L"value";
-
-#define IMPL_FUNCTION(name) L"Orvik::SettingsManagerClient::Impl::" name
 
 // A prefix is matched as written: its characters must not act as pattern
 // syntax ("a.b" must not watch "aXb", and "a(b" must not be a broken pattern).
@@ -103,4 +100,43 @@ ModuleStatus onPropertyNotifyDelete(const MessagePtr& message, const SettingsMan
 }
 
 } // namespace internal
+
+bool SettingsManagerClient::Impl::watchProperty(const wchar_t* notification, const PropertyCallback& callback,
+                                                const std::wstring* name)
+{
+    std::shared_ptr<const std::wstring> expected;
+    if (name != nullptr)
+        expected = std::make_shared<const std::wstring>(*name);
+    return bus_->subscribe(notification, [callback, expected](const MessagePtr& message) {
+        return internal::onPropertyNotify(message, callback, expected.get());
+    }) == MODULE_STATUS_SUCCESS;
+}
+
+bool SettingsManagerClient::Impl::watchPrefixSet(const PropertyValueCallback& callback, const std::wstring& prefix)
+{
+    if (prefix.empty())
+        return true;
+    const std::wstring pattern = internal::prefixPattern(internal::kNotifySetPrefix, prefix);
+    return bus_->subscribeFilter(pattern, pattern, [callback](const MessagePtr& message) {
+        return internal::onPropertyNotifySet(message, callback);
+    }) == MODULE_STATUS_SUCCESS;
+}
+
+bool SettingsManagerClient::Impl::watchPrefixDelete(const PropertyCallback& callback, const std::wstring& prefix)
+{
+    if (prefix.empty())
+        return true;
+    const std::wstring pattern = internal::prefixPattern(internal::kNotifyDeletePrefix, prefix);
+    return bus_->subscribeFilter(pattern, pattern, [callback](const MessagePtr& message) {
+        return internal::onPropertyNotifyDelete(message, callback);
+    }) == MODULE_STATUS_SUCCESS;
+}
+
+bool SettingsManagerClient::Impl::unwatchPrefix(const wchar_t* notification, const std::wstring& prefix)
+{
+    if (prefix.empty())
+        return true;
+    return bus_->unsubscribe(internal::prefixPattern(notification, prefix)) == MODULE_STATUS_SUCCESS;
+}
+
 } // namespace Orvik

@@ -1,8 +1,7 @@
 #include "trust/ProductRegistry.h"
 
-#include "win/UniqueHandle.h"
-
 #include <cwchar>
+#include <utility>
 
 namespace Orvik {
 namespace trust {
@@ -12,6 +11,8 @@ const wchar_t kProductKeyPath[] = L"Software\\Corvane\\Ferrule";
 namespace {
 
 constexpr DWORD kDefaultCoreVersion = 1504;
+// A path of MAX_PATH characters with its terminator.
+constexpr std::size_t kMaxInstallFolderChars = MAX_PATH - 1;
 
 bool isWindows2000()
 {
@@ -27,32 +28,27 @@ bool isWindows2000()
 
 } // namespace
 
-REGSAM productKeyAccess()
+win::RegistryView productKeyView()
 {
-    static const REGSAM access = isWindows2000() ? KEY_READ : (KEY_READ | KEY_WOW64_32KEY);
-    return access;
+    static const win::RegistryView view = isWindows2000() ? win::RegistryView::Native : win::RegistryView::Bit32;
+    return view;
 }
 
-bool openProductKey(HKEY* key)
+win::RegistryKey openProductKey()
 {
-    return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, productKeyAccess(), key) == ERROR_SUCCESS;
+    return win::RegistryKey::open(HKEY_LOCAL_MACHINE, kProductKeyPath, productKeyView());
 }
 
 bool readInstallFolder(std::wstring* folder, bool sixtyFourBit)
 {
-    win::UniqueRegKey key;
-    if (!openProductKey(key.put()))
+    const win::RegistryKey key = openProductKey();
+    if (!key)
         return false;
-    wchar_t buffer[MAX_PATH + 1] = {};
-    DWORD type = 0;
-    DWORD size = sizeof(buffer) - sizeof(wchar_t);
     const wchar_t* name = sixtyFourBit ? L"szInstallDir64" : L"szInstallDir32";
-    if (::RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
-            ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
+    win::RegistryRead<std::wstring> read = key.readString(name);
+    if (!read.ok() || read.value.size() > kMaxInstallFolderChars)
         return false;
-    buffer[size / sizeof(wchar_t)] = L'\0';
-    folder->assign(buffer);
+    *folder = std::move(read.value);
     return !folder->empty();
 }
 

@@ -2,6 +2,8 @@
 // Values of the product key "Software\Corvane\Ferrule" (local machine, 32-bit
 // view) used by the trust code.
 
+#include "win/Registry.h"
+
 #include <windows.h>
 
 #include <string>
@@ -11,12 +13,12 @@ namespace trust {
 
 extern const wchar_t kProductKeyPath[];
 
-// Opens the product key for reading; false when it cannot be opened.
-bool openProductKey(HKEY* key);
+// The product key opened for reading; empty when it cannot be opened.
+win::RegistryKey openProductKey();
 
-// The access the product key is opened with: the 32-bit view, except on
-// Windows 2000, which has no registry views.
-REGSAM productKeyAccess();
+// The view the product key is read in: the 32-bit view, except on Windows
+// 2000, which has no registry views.
+win::RegistryView productKeyView();
 
 // "szInstallDir64" (or "szInstallDir32"); false when absent or unreadable.
 bool readInstallFolder(std::wstring* folder, bool sixtyFourBit = true);

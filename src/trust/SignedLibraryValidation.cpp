@@ -3,6 +3,7 @@
 #include "trust/TrustCatalog.h"
 #include "trust/TrustValidator.h"
 #include "win/ComPtr.h"
+#include "win/Registry.h"
 #include "win/UniqueHandle.h"
 
 #include <ocidl.h>
@@ -35,23 +36,6 @@ const IID& secondFactoryInterface()
     return IID_IClassFactory2;
 }
 
-bool readString(HKEY key, const wchar_t* name, std::wstring* value, DWORD* type)
-{
-    DWORD size = 0;
-    if (::RegQueryValueExW(key, name, nullptr, type, nullptr, &size) != ERROR_SUCCESS ||
-        (*type != REG_SZ && *type != REG_EXPAND_SZ))
-        return false;
-    std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
-    size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    if (::RegQueryValueExW(key, name, nullptr, type, reinterpret_cast<BYTE*>(&text[0]), &size) != ERROR_SUCCESS)
-        return false;
-    text.resize(size / sizeof(wchar_t));
-    while (!text.empty() && text.back() == L'\0')
-        text.pop_back();
-    *value = std::move(text);
-    return true;
-}
-
 struct InprocServer {
     std::wstring path;
     std::wstring threadingModel;
@@ -64,24 +48,22 @@ HRESULT registeredInprocServer(REFCLSID clsid, InprocServer* server)
     wchar_t guid[40] = {};
     if (::StringFromGUID2(clsid, guid, 40) == 0)
         return E_INVALIDARG;
-    win::UniqueRegKey classKey;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kMachineClasses) + guid).c_str(), 0,
-                        KEY_READ | KEY_WOW64_64KEY, classKey.put()) != ERROR_SUCCESS)
+    const win::RegistryKey classKey =
+        win::RegistryKey::open(HKEY_LOCAL_MACHINE, std::wstring(kMachineClasses) + guid, win::RegistryView::Bit64);
+    if (!classKey)
         return REGDB_E_CLASSNOTREG;
     // A class without an in-process server is served from another process,
     // whose code cannot be checked before it runs.
-    win::UniqueRegKey inproc;
-    std::wstring value;
-    DWORD type = 0;
-    if (::RegOpenKeyExW(classKey.get(), L"InprocServer32", 0, KEY_READ | KEY_WOW64_64KEY, inproc.put()) !=
-            ERROR_SUCCESS ||
-        !readString(inproc.get(), nullptr, &value, &type))
+    const win::RegistryKey inproc =
+        win::RegistryKey::open(classKey.get(), L"InprocServer32", win::RegistryView::Bit64);
+    const win::RegistryRead<std::wstring> path = inproc.readString(nullptr);
+    if (!path.ok())
         return E_ACCESSDENIED;
-    server->path = trust::inprocServerPath(type, value);
+    server->path = trust::inprocServerPath(path.type, path.value);
     if (server->path.empty())
         return E_ACCESSDENIED;
-    if (!readString(inproc.get(), L"ThreadingModel", &server->threadingModel, &type))
-        server->threadingModel.clear();
+    win::RegistryRead<std::wstring> threadingModel = inproc.readString(L"ThreadingModel");
+    server->threadingModel = threadingModel.ok() ? std::move(threadingModel.value) : std::wstring();
     return S_OK;
 }
 

@@ -32,17 +32,12 @@ bool hasCabinetExtension(const std::wstring& path)
     return ::CompareStringOrdinal(extension.c_str(), -1, L".cab", -1, TRUE) == CSTR_EQUAL;
 }
 
-DWORD readCoreVersion(HKEY key)
+DWORD readCoreVersion(const win::RegistryKey& key)
 {
-    wchar_t text[kMaxCoreVersionBytes / sizeof(wchar_t) + 1] = {};
-    DWORD type = 0;
-    DWORD size = kMaxCoreVersionBytes;
-    if (::RegQueryValueExW(key, L"system_core_version", nullptr, &type, reinterpret_cast<BYTE*>(text), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_SZ)
+    const win::RegistryRead<std::wstring> text = key.readString(L"system_core_version", RRF_RT_REG_SZ);
+    if (!text.ok() || (text.value.size() + 1) * sizeof(wchar_t) > kMaxCoreVersionBytes)
         return kDefaultCoreVersion;
-    text[size / sizeof(wchar_t)] = L'\0';
-    return coreVersionFromText(text);
+    return coreVersionFromText(text.value.c_str());
 }
 
 // The process validator lives in static storage and is never destroyed: its
@@ -102,10 +97,10 @@ TrustValidator::Settings TrustValidator::readSettings(const TrustLists& builtInL
 {
     Settings settings;
     {
-        win::UniqueRegKey key;
-        if (!openProductKey(key.put()))
+        const win::RegistryKey key = openProductKey();
+        if (!key)
             return settings;  // no service, core version 0: the own check decides
-        settings.coreVersion = readCoreVersion(key.get());
+        settings.coreVersion = readCoreVersion(key);
     }
     void* control = nullptr;
     // The service may vouch for any file, so it is used only when its own

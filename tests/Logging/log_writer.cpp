@@ -1,7 +1,7 @@
 // Writes numbered lines through the file back end, for the test that runs
 // several writers into one log folder at once; or holds a writer mutex for
 // the test of a first log call while another process writes.
-// Usage: log_writer <data folder> <writer id> <lines>
+// Usage: log_writer <data folder> <writer id> <lines> [<level>]
 //        log_writer --hold <mutex name> <held event name> <release event name>
 #include "Logging/CLogging.h"
 #include "win/UniqueHandle.h"
@@ -38,10 +38,11 @@ int wmain(int argc, wchar_t** argv)
     if (log.Initialize(L"G", nullptr, nullptr, nullptr) != 0)
         return 3;
     const long lines = std::wcstol(argv[3], nullptr, 10);
+    const unsigned long level = argc > 4 ? std::wcstoul(argv[4], nullptr, 10) : 3;
     int failures = 0;
     for (long i = 0; i < lines; ++i) {
         const std::wstring message = L"writer " + std::wstring(argv[2]) + L" line " + std::to_wstring(i) + L" end";
-        if (log.WriteFormatted(L"log_writer.cpp", L"wmain", 20, 3, message.c_str()) != 0)
+        if (log.WriteFormatted(L"log_writer.cpp", L"wmain", 20, level, message.c_str()) != 0)
             ++failures;
     }
     return failures == 0 ? 0 : 10;

@@ -3,12 +3,12 @@
 // registry and files for the block list.
 #include "LogCapture.h"
 #include "ModuleLibrary.h"
+#include "dll/DllLoader.h"
+#include "dll/PathSearch.h"
 #include "dll/SharedLibrary.h"
 #include "message/MessageBusLib.h"
-#include "paths/PathSearch.h"
 #include "registry/CRegKey.h"
 #include "status/ModuleException.h"
-#include "wrappers/DllLoader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,12 @@
 // Every order a host could call the entries of one module in, through the
 // built DLL: no order may crash the host, and a module that never got a bus
 // says so instead of touching one.
+#include "FakeBus.h"
 #include "ModuleLibrary.h"
 #include "message/MessageBusFunctions.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,63 +14,12 @@ using testsupport::ModuleLibrary;
 
 namespace {
 
-std::atomic<std::uint32_t> g_nextSubscription{1};
-
-// What the quiet bus saw of one handle: its subscriptions and publications.
-struct BusRecord {
-    std::mutex lock;
-    struct Subscription {
-        void* context;
-        Orvik::BusMessageCallback callback;
-        std::wstring name;
-    };
-    std::vector<Subscription> subscriptions;
-    std::vector<std::wstring> published;
-};
-BusRecord g_firstBus;
-BusRecord g_secondBus;
-
-// A host bus that accepts everything and delivers nothing.
-extern "C" {
-std::uint32_t busOpen(void**) { return 0; }
-std::uint32_t busClose(void*) { return 0; }
-BusRecord* recordOf(void* handle);
-std::uint32_t busPublish(void* handle, const Orvik::MessageHeader*, const wchar_t* name, const wchar_t*,
-                         const wchar_t*)
-{
-    if (BusRecord* record = recordOf(handle)) {
-        std::lock_guard<std::mutex> guard(record->lock);
-        record->published.push_back(name);
-    }
-    return 0;
-}
-std::uint32_t busRequest(void*, std::uint64_t, void*, Orvik::BusReplyCallback, const Orvik::MessageHeader*,
-                         const wchar_t*, const wchar_t*, const wchar_t*, std::int64_t)
-{
-    return 0;
-}
-std::uint32_t busSubscribe(void* handle, void* context, Orvik::BusMessageCallback callback, const wchar_t* name)
-{
-    if (BusRecord* record = recordOf(handle)) {
-        std::lock_guard<std::mutex> guard(record->lock);
-        record->subscriptions.push_back({context, callback, name != nullptr ? name : L""});
-    }
-    return g_nextSubscription++;
-}
-std::uint32_t busUnsubscribe(void*, std::uint32_t) { return 0; }
-std::uint32_t busCancel(void*, Orvik::BusReplyCallback) { return 0; }
 std::uint32_t acceptUnload(void*, const wchar_t*, std::uint32_t) { return 0; }
-}
 
-const Orvik::MessageBusFunctions kQuietBus = {&busOpen,      &busClose,       &busPublish, &busRequest,
-                                              &busSubscribe, &busSubscribe,   &busUnsubscribe,
-                                              &busCancel,    &busPublish,     &busRequest};
-int g_busHandle = 0;
-
-BusRecord* recordOf(void* handle)
-{
-    return handle == &g_firstBus ? &g_firstBus : handle == &g_secondBus ? &g_secondBus : nullptr;
-}
+// Host buses that accept everything and deliver only what a test hands them.
+testsupport::FakeBus g_quietBus;
+testsupport::FakeBus g_firstBus;
+testsupport::FakeBus g_secondBus;
 
 enum class Step { InitializeV1, InitializeV2NoBus, InitializeV2, Start, Stop, Uninitialize, Direct };
 constexpr Step kSteps[] = {Step::InitializeV1, Step::InitializeV2NoBus, Step::InitializeV2, Step::Start,
@@ -90,7 +38,7 @@ std::uint32_t run(const Orvik::ModuleEntryTable& t, Orvik::ModuleHandle handle, 
                                     nullptr, nullptr);
     case Step::InitializeV2:
         return t.initializeModuleV2(handle, L"UpdateModule", L"", 0, nullptr, nullptr, nullptr, &acceptUnload,
-                                    &g_busHandle, &kQuietBus);
+                                    g_quietBus.handle(), testsupport::FakeBus::table());
     case Step::Start:
         return t.startModule(handle);
     case Step::Stop:
@@ -165,26 +113,10 @@ TEST(EntryOrder, AModuleWithoutABusRefusesWhatNeedsOne)
     }
 }
 
-std::uint32_t initializeOn(const Orvik::ModuleEntryTable& t, Orvik::ModuleHandle handle, BusRecord& bus)
+std::uint32_t initializeOn(const Orvik::ModuleEntryTable& t, Orvik::ModuleHandle handle, testsupport::FakeBus& bus)
 {
-    return t.initializeModuleV2(handle, L"UpdateModule", L"", 0, nullptr, nullptr, nullptr, &acceptUnload, &bus,
-                                &kQuietBus);
-}
-
-// Delivers a message as the bus would.
-void deliver(BusRecord& bus, const std::wstring& name, const wchar_t* sender, const wchar_t* payload)
-{
-    Orvik::MessageHeader header{};
-    header.formatMarker = 1;
-    std::vector<BusRecord::Subscription> subscriptions;
-    {
-        std::lock_guard<std::mutex> guard(bus.lock);
-        subscriptions = bus.subscriptions;
-    }
-    for (const BusRecord::Subscription& subscription : subscriptions) {
-        if (subscription.name == name)
-            subscription.callback(subscription.context, &header, name.c_str(), sender, payload);
-    }
+    return t.initializeModuleV2(handle, L"UpdateModule", L"", 0, nullptr, nullptr, nullptr, &acceptUnload,
+                                bus.handle(), testsupport::FakeBus::table());
 }
 
 TEST(EntryOrder, AModuleTakesAnotherBusOnlyAfterUninitialize)
@@ -197,27 +129,28 @@ TEST(EntryOrder, AModuleTakesAnotherBusOnlyAfterUninitialize)
     ASSERT_EQ(0u, t->newModule(&handle, L"UpdateModule"));
     ASSERT_EQ(0u, initializeOn(*t, handle, g_firstBus));
     EXPECT_EQ(0x800000FFu, initializeOn(*t, handle, g_secondBus));
-    EXPECT_TRUE(g_secondBus.subscriptions.empty());
+    EXPECT_EQ(0u, g_secondBus.subscriptionCount());
     EXPECT_EQ(0u, run(*t, handle, Step::Uninitialize));
 
     // The handle is reused: the module subscribes the six requests on the new
     // bus and answers there, and refuses yet another bus while initialised.
     ASSERT_EQ(0u, initializeOn(*t, handle, g_secondBus));
-    EXPECT_EQ(6u, g_secondBus.subscriptions.size());
+    EXPECT_EQ(6u, g_secondBus.subscriptionCount());
     // A stored report, then a refresh that publishes it.
-    deliver(g_secondBus, L"Core.Update.UpdateProgress", L"UpdateMsgrBridge", L"{\"timestamp\":5,\"status\":\"done\"}");
-    deliver(g_secondBus, L"Core.Update.RefreshUpdateProgress", L"Peer", L"{}");
-    EXPECT_EQ(std::vector<std::wstring>{L"Core.Update.UpdateProgress"}, g_secondBus.published);
-    EXPECT_TRUE(g_firstBus.published.empty());
+    g_secondBus.deliver(L"Core.Update.UpdateProgress", L"UpdateMsgrBridge", L"{\"timestamp\":5,\"status\":\"done\"}");
+    g_secondBus.deliver(L"Core.Update.RefreshUpdateProgress", L"Peer", L"{}");
+    const auto published = [](const testsupport::FakeBus& bus) { return bus.names(testsupport::FakeBus::Call::Publish); };
+    EXPECT_EQ(std::vector<std::wstring>{L"Core.Update.UpdateProgress"}, published(g_secondBus));
+    EXPECT_TRUE(published(g_firstBus).empty());
     EXPECT_EQ(0x800000FFu, initializeOn(*t, handle, g_firstBus));
 
     // After a first-version initialisation too.
     EXPECT_EQ(0u, run(*t, handle, Step::Uninitialize));
     ASSERT_EQ(0u, run(*t, handle, Step::InitializeV1));
     EXPECT_EQ(0u, run(*t, handle, Step::Uninitialize));
-    const std::size_t before = g_firstBus.subscriptions.size();
+    const std::size_t before = g_firstBus.subscriptionCount();
     ASSERT_EQ(0u, initializeOn(*t, handle, g_firstBus));
-    EXPECT_EQ(before + 6, g_firstBus.subscriptions.size());
+    EXPECT_EQ(before + 6, g_firstBus.subscriptionCount());
     EXPECT_EQ(0u, t->destroyModule(handle));
 }
 

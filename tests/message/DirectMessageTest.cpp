@@ -1,6 +1,7 @@
 #include "module/BaseModule.h"
 
 #include "BusMocks.h"
+#include "FakeBus.h"
 #include "LogCapture.h"
 #include "message/MessageBusClient.h"
 #include "module/ModuleBusBinding.h"
@@ -14,26 +15,6 @@ using ::testing::NiceMock;
 using ::testing::Return;
 
 namespace {
-
-// A bus that is not the client: direct messages cannot be dispatched on it.
-class OtherBus : public MessageBus {
-public:
-    ModuleStatus publish(const MessagePtr&) override { return 0; }
-    ModuleStatus publishEx(const MessagePtr&) override { return 0; }
-    ModuleStatus requestAsync(const MessagePtr&, const ReplyCallback&, const TimeLimit&) override { return 0; }
-    ModuleStatus request(const MessagePtr&, ReplyPtr&, const TimeLimit&) override { return 0; }
-    ModuleStatus requestAsyncEx(const MessagePtr&, const ReplyCallback&, const TimeLimit&) override { return 0; }
-    ModuleStatus requestEx(const MessagePtr&, ReplyPtr&, const TimeLimit&) override { return 0; }
-    ModuleStatus subscribe(const std::wstring&, const std::wstring&, const MessageCallback&) override { return 0; }
-    ModuleStatus subscribe(const std::wstring&, const MessageCallback&) override { return 0; }
-    ModuleStatus subscribeSameSession(const std::wstring&, const std::wstring&, const MessageCallback&) override { return 0; }
-    ModuleStatus subscribeSameSession(const std::wstring&, const MessageCallback&) override { return 0; }
-    ModuleStatus subscribeFilter(const std::wstring&, const std::wstring&, const MessageCallback&) override { return 0; }
-    ModuleStatus subscribeFilter(const std::wstring&, const MessageCallback&) override { return 0; }
-    ModuleStatus subscribeFilterSameSession(const std::wstring&, const std::wstring&, const MessageCallback&) override { return 0; }
-    ModuleStatus subscribeFilterSameSession(const std::wstring&, const MessageCallback&) override { return 0; }
-    ModuleStatus unsubscribe(const std::wstring&) override { return 0; }
-};
 
 std::shared_ptr<internal::ModuleManagerShim> noManager()
 {
@@ -52,7 +33,8 @@ std::shared_ptr<MessageBusClient> clientOverMock()
 TEST(BaseModuleDirectMessage, NeedsTheBusClient)
 {
     BaseModule module(nullptr);
-    ASSERT_EQ(module.baseInitialize(L"UpdateModule", L"", {}, noManager(), std::make_shared<OtherBus>()), 0u);
+    // A bus that is not the client: direct messages cannot be dispatched on it.
+    ASSERT_EQ(module.baseInitialize(L"UpdateModule", L"", {}, noManager(), std::make_shared<testsupport::FakeBus>()), 0u);
     testsupport::LogCapture capture;
     EXPECT_EQ(module.directMessage(createMessage(L"N", L"S", L"P")), MODULE_STATUS_INVALID_STATE);
     auto logged = capture.matching(L"Failed to process direct message. Invalid message bus client.");

@@ -1,99 +1,38 @@
 // The settings client against a scripted bus: request shapes, every way a
 // reply can fail its checks, the typed conversions and the notification handlers.
+#include "FakeBus.h"
 #include "LogCapture.h"
 #include "json/JSONFormatter.h"
 #include "message/Message.h"
-#include "message/Reply.h"
 #include "settings/SettingsManagerClient.h"
 
 #include <gtest/gtest.h>
 
-#include <map>
+#include <functional>
 #include <string>
 #include <vector>
 
 using namespace Orvik;
+using testsupport::FakeBus;
 using testsupport::LogCapture;
 
 namespace {
 
 const SettingsManager::TimeLimit kLimit{5000};
 
-class FixedReply : public Reply {
-public:
-    FixedReply(std::int32_t status, MessagePtr message) : status_(status), message_(std::move(message)) {}
-    std::int32_t getStatus() const override { return status_; }
-    MessagePtr getMessage() const override { return status_ == 0 ? message_ : nullptr; }
-    std::int32_t wait() override { return status_; }
-    std::int32_t waitFor(const std::chrono::milliseconds&) override { return status_; }
-
-private:
-    std::int32_t status_;
-    MessagePtr message_;
-};
-
-// Answers every request with the scripted request status, reply status and
-// reply payload; keeps what was sent and what was subscribed.
-class ScriptedBus : public MessageBus {
-public:
-    ModuleStatus requestStatus = 0;
-    std::int32_t replyStatus = 0;
-    std::wstring replyPayload;
-    std::vector<MessagePtr> sent;
-    std::map<std::wstring, MessageCallback> subscriptions; // by alias
-    std::vector<std::wstring> unsubscribed;
-
-    ModuleStatus request(const MessagePtr& message, ReplyPtr& reply, const TimeLimit&) override
-    {
-        sent.push_back(message);
-        if (requestStatus != 0)
-            return requestStatus;
-        reply = std::make_shared<FixedReply>(replyStatus, createMessage(L"Reply", L"Service", replyPayload));
-        return 0;
-    }
-    ModuleStatus subscribe(const std::wstring& name, const MessageCallback& callback) override
-    {
-        subscriptions[name] = callback;
-        return 0;
-    }
-    ModuleStatus subscribeFilter(const std::wstring& pattern, const std::wstring& alias,
-                                 const MessageCallback& callback) override
-    {
-        subscriptions[alias] = callback;
-        lastPattern = pattern;
-        return 0;
-    }
-    ModuleStatus unsubscribe(const std::wstring& alias) override
-    {
-        unsubscribed.push_back(alias);
-        return 0;
-    }
-    std::wstring lastPattern;
-
-    ModuleStatus publish(const MessagePtr&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    ModuleStatus publishEx(const MessagePtr&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    ModuleStatus requestAsync(const MessagePtr&, const ReplyCallback&, const TimeLimit&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    ModuleStatus requestAsyncEx(const MessagePtr&, const ReplyCallback&, const TimeLimit&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    ModuleStatus requestEx(const MessagePtr&, ReplyPtr&, const TimeLimit&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    ModuleStatus subscribe(const std::wstring&, const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    ModuleStatus subscribeSameSession(const std::wstring&, const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    ModuleStatus subscribeSameSession(const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    ModuleStatus subscribeFilter(const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    ModuleStatus subscribeFilterSameSession(const std::wstring&, const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    ModuleStatus subscribeFilterSameSession(const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-
-    JSONFormatter lastPayload() const
-    {
-        JSONFormatter payload;
-        EXPECT_TRUE(!sent.empty() && payload.parse(sent.back()->getPayload()));
-        return payload;
-    }
-};
+// The payload of the last request the client made.
+JSONFormatter lastPayload(const FakeBus& bus)
+{
+    const std::vector<MessagePtr> sent = bus.messages(FakeBus::Call::Request);
+    JSONFormatter payload;
+    EXPECT_TRUE(!sent.empty() && payload.parse(sent.back()->getPayload()));
+    return payload;
+}
 
 class SettingsClient : public ::testing::Test {
 protected:
     LogCapture log;
-    std::shared_ptr<ScriptedBus> bus = std::make_shared<ScriptedBus>();
+    std::shared_ptr<FakeBus> bus = std::make_shared<FakeBus>();
     SettingsManagerClient client{bus};
 };
 
@@ -115,9 +54,9 @@ TEST_F(SettingsClient, RequestsCarryTheirNamesSenderAndValueTexts)
     };
     for (const auto& c : cases) {
         EXPECT_TRUE(c.call()) << c.value;
-        EXPECT_EQ(L"SETTINGS_MANAGER_SET_PROPERTY", bus->sent.back()->getName());
-        EXPECT_EQ(L"SettingsManagerClient", bus->sent.back()->getSender());
-        const JSONFormatter payload = bus->lastPayload();
+        EXPECT_EQ(L"SETTINGS_MANAGER_SET_PROPERTY", bus->calls().back().message->getName());
+        EXPECT_EQ(L"SettingsManagerClient", bus->calls().back().message->getSender());
+        const JSONFormatter payload = lastPayload(*bus);
         std::wstring value;
         bool isVolatile = !c.isVolatile;
         EXPECT_TRUE(payload.getString(L"value", value));
@@ -129,9 +68,9 @@ TEST_F(SettingsClient, RequestsCarryTheirNamesSenderAndValueTexts)
     bus->replyPayload = L"{\"responses\":[]}";
     SettingsManager::PropertyValues values;
     client.getPropertiesByPrefix(L"Core.", values, kLimit);
-    EXPECT_EQ(L"SettingsManager.GetProperties.Request", bus->sent.back()->getName());
+    EXPECT_EQ(L"SettingsManager.GetProperties.Request", bus->calls().back().message->getName());
     std::vector<JSONFormatter> elements;
-    ASSERT_TRUE(bus->lastPayload().getObjectArray(L"properties", elements));
+    ASSERT_TRUE(lastPayload(*bus).getObjectArray(L"properties", elements));
     ASSERT_EQ(1u, elements.size());
     bool isPrefix = false;
     EXPECT_TRUE(elements[0].getBool(L"isPrefix", isPrefix));
@@ -168,7 +107,7 @@ TEST_F(SettingsClient, SingleRepliesThatFailTheirChecksFailWithTheirMessage)
     };
     for (const auto& c : cases) {
         log.clear();
-        bus->requestStatus = c.requestStatus;
+        bus->answer = FakeBus::refusing(FakeBus::Call::Request, L"", c.requestStatus);
         bus->replyStatus = c.replyStatus;
         bus->replyPayload = c.payload;
         std::wstring value = L"untouched";
@@ -179,7 +118,7 @@ TEST_F(SettingsClient, SingleRepliesThatFailTheirChecksFailWithTheirMessage)
     }
     // A false status on a get fails without a message.
     log.clear();
-    bus->requestStatus = 0;
+    bus->answer = nullptr;
     bus->replyStatus = 0;
     bus->replyPayload = L"{\"name\":\"p\",\"status\":false}";
     std::wstring value;
@@ -280,6 +219,55 @@ TEST_F(SettingsClient, ListRepliesFillOnlyWhatCameBackWell)
     EXPECT_TRUE(log.contains(L"Settings Manager failed to remove property. Property Name: a.2"));
 }
 
+// Every operation on several properties sends one { "properties": [...] }
+// list, and a refused request is reported once under the operation's name.
+TEST_F(SettingsClient, ListRequestsShareOneShapeAndReportARefusalUnderTheirOperation)
+{
+    SettingsManager::PropertyValues values;
+    const struct {
+        std::function<SettingsManager::PropertyResults()> call;
+        const wchar_t* message;
+        const wchar_t* element;
+        const wchar_t* function;
+        const wchar_t* refused;
+    } cases[] = {
+        {[&] { return client.setProperties({{L"a", L"1"}}, kLimit); }, L"SettingsManager.SetProperties.Request",
+         LR"({"name":"a","value":"1","volatile":false})", L"Orvik::SettingsManagerClient::Impl::sendSetPropertiesRequest",
+         L"Failed to make set properties request. Error code: MODULE_STATUS_NOT_FOUND(2147483658)"},
+        {[&] { return client.setVolatileProperties({{L"a", L"1"}}, kLimit); }, L"SettingsManager.SetProperties.Request",
+         LR"({"name":"a","value":"1","volatile":true})", L"Orvik::SettingsManagerClient::Impl::sendSetPropertiesRequest",
+         L"Failed to make set properties request. Error code: MODULE_STATUS_NOT_FOUND(2147483658)"},
+        {[&] { return client.getProperties({L"a"}, values, kLimit); }, L"SettingsManager.GetProperties.Request",
+         LR"({"name":"a"})", L"Orvik::SettingsManagerClient::getProperties",
+         L"Failed to make get properties request. Error code: MODULE_STATUS_NOT_FOUND(2147483658)"},
+        {[&] { return client.removeProperties({L"a"}, kLimit); }, L"SettingsManager.RemoveProperties.Request",
+         LR"({"name":"a"})", L"Orvik::SettingsManagerClient::removeProperties",
+         L"Failed to make remove properties request. Error code: MODULE_STATUS_NOT_FOUND(2147483658)"},
+        {[&] { return client.removePropertiesByPrefix(L"a", kLimit); }, L"SettingsManager.RemoveProperties.Request",
+         LR"({"name":"a","isPrefix":true})", L"Orvik::SettingsManagerClient::removePropertiesByPrefix",
+         L"Failed to make remove properties by prefix request. Error code: MODULE_STATUS_NOT_FOUND(2147483658)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        bus->answer = nullptr;
+        bus->replyPayload = L"{\"responses\":[]}";
+        c.call();
+        EXPECT_EQ(c.message, bus->calls().back().message->getName());
+        std::vector<JSONFormatter> elements;
+        ASSERT_TRUE(lastPayload(*bus).getObjectArray(L"properties", elements));
+        ASSERT_EQ(1u, elements.size());
+        EXPECT_EQ(c.element, elements[0].toString());
+
+        log.clear();
+        bus->answer = FakeBus::refusing(FakeBus::Call::Request, L"", MODULE_STATUS_NOT_FOUND);
+        EXPECT_EQ((SettingsManager::PropertyResults{{L"a", false}}), c.call());
+        const auto refusals = log.matching(c.refused);
+        ASSERT_EQ(1u, refusals.size());
+        EXPECT_EQ(c.function, refusals[0].function);
+        EXPECT_EQ(2u, refusals[0].level);
+    }
+}
+
 TEST_F(SettingsClient, NotificationsThatCannotBeReadAreRefusedWithoutCallingBack)
 {
     std::vector<std::wstring> seen;
@@ -287,10 +275,11 @@ TEST_F(SettingsClient, NotificationsThatCannotBeReadAreRefusedWithoutCallingBack
     ASSERT_TRUE(client.watchPrefixSet(
         [&](const std::wstring& name, const std::wstring& value) { seen.push_back(name + L"=" + value.substr(0, 3)); },
         L"Core.Update."));
-    const MessageCallback& exact = bus->subscriptions.at(L"SETTINGS_MANAGER_PROPERTY_SET");
-    const MessageCallback& prefixed = bus->subscriptions.at(bus->lastPattern);
-    const auto deliver = [](const MessageCallback& callback, const std::wstring& payload) {
-        return callback(createMessage(L"N", L"S", payload));
+    const std::wstring exact = L"SETTINGS_MANAGER_PROPERTY_SET";
+    const std::wstring prefixed = bus->calls().back().alias;
+    ASSERT_EQ(bus->calls().back().name, prefixed);
+    const auto deliver = [&](const std::wstring& alias, const std::wstring& payload) {
+        return bus->deliver(alias, L"S", payload);
     };
 
     EXPECT_EQ(MODULE_STATUS_DATA_ERROR, deliver(exact, L"not json"));
@@ -309,17 +298,20 @@ TEST_F(SettingsClient, NotificationsThatCannotBeReadAreRefusedWithoutCallingBack
 // A prefix is matched as written; its pattern characters are not syntax.
 TEST_F(SettingsClient, PrefixWatchesMatchThePrefixLiterally)
 {
+    const auto lastPattern = [&] { return bus->calls().back().name; };
     ASSERT_TRUE(client.watchPrefixSet([](const std::wstring&, const std::wstring&) {}, L"Core.Update."));
-    EXPECT_EQ(L"^SettingsManager.Notify.Set.Core\\.Update\\..*", bus->lastPattern);
+    EXPECT_EQ(L"^SettingsManager.Notify.Set.Core\\.Update\\..*", lastPattern());
     ASSERT_TRUE(client.watchPrefixDelete([](const std::wstring&) {}, L"a(b*"));
-    EXPECT_EQ(L"^SettingsManager.Notify.Delete.a\\(b\\*.*", bus->lastPattern);
+    const std::wstring pattern = lastPattern();
+    EXPECT_EQ(L"^SettingsManager.Notify.Delete.a\\(b\\*.*", pattern);
     EXPECT_TRUE(client.unwatchPrefixDelete(L"a(b*"));
-    EXPECT_EQ(bus->lastPattern, bus->unsubscribed.back());
+    EXPECT_EQ(FakeBus::Call::Unsubscribe, bus->calls().back().call);
+    EXPECT_EQ(pattern, lastPattern());
     // An empty prefix watches nothing and succeeds.
-    const std::size_t before = bus->subscriptions.size();
+    const std::size_t before = bus->calls().size();
     EXPECT_TRUE(client.watchPrefixSet([](const std::wstring&, const std::wstring&) {}, L""));
     EXPECT_TRUE(client.unwatchPrefixSet(L""));
-    EXPECT_EQ(before, bus->subscriptions.size());
+    EXPECT_EQ(before, bus->calls().size());
 }
 
 } // namespace

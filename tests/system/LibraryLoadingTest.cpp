@@ -4,9 +4,9 @@
 #include "LogCapture.h"
 #include "SystemTestSupport.h"
 
+#include "dll/DllLoader.h"
 #include "Logging/Logger.h"
 #include "trust/SignedLibraryValidation.h"
-#include "wrappers/DllLoader.h"
 
 #include <gmock/gmock.h>
 

@@ -4,7 +4,7 @@
 #include "LogCapture.h"
 #include "SystemTestSupport.h"
 
-#include "paths/PathSearch.h"
+#include "dll/PathSearch.h"
 
 #include <gmock/gmock.h>
 

@@ -1,6 +1,7 @@
 // The update module over a recording bus and settings client, with the real
 // agent handle factory and the sandbox agent behind it.
 #include "AgentEnvironment.h"
+#include "FakeBus.h"
 #include "LogCapture.h"
 #include "json/JSONParser.h"
 #include "message/Message.h"
@@ -12,88 +13,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <map>
-#include <mutex>
 #include <thread>
 
 using namespace Orvik;
 using testsupport::AgentCallLog;
+using testsupport::FakeBus;
 using testsupport::LogCapture;
 using testsupport::ScopedEnvironment;
 
 namespace {
-
-struct Published {
-    std::wstring name;
-    std::wstring sender;
-    std::wstring payload;
-};
-
-// Keeps subscriptions so tests can deliver requests, and records publications.
-class RecordingBus : public MessageBus {
-public:
-    std::mutex lock;
-    std::vector<std::wstring> subscribed;
-    std::vector<std::wstring> unsubscribed;
-    std::map<std::wstring, MessageCallback> callbacks;
-    std::vector<Published> published;
-    std::map<std::wstring, ModuleStatus> subscribeFailures;
-    std::map<std::wstring, ModuleStatus> unsubscribeFailures;
-    ModuleStatus publishResult = 0;
-
-    ModuleStatus deliver(const std::wstring& name, const std::wstring& sender, const std::wstring& payload)
-    {
-        MessageCallback callback;
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            callback = callbacks.at(name);
-        }
-        return callback(createMessage(name, sender, payload));
-    }
-    std::vector<Published> publications()
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        return published;
-    }
-
-    ModuleStatus publish(const MessagePtr& m) override
-    {
-        if (!m)
-            return MODULE_STATUS_INVALID_PARAMETER;
-        std::lock_guard<std::mutex> guard(lock);
-        published.push_back({m->getName(), m->getSender(), m->getPayload()});
-        return publishResult;
-    }
-    ModuleStatus subscribe(const std::wstring& name, const MessageCallback& callback) override
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        subscribed.push_back(name);
-        auto failure = subscribeFailures.find(name);
-        if (failure != subscribeFailures.end())
-            return failure->second;
-        callbacks[name] = callback;
-        return 0;
-    }
-    ModuleStatus unsubscribe(const std::wstring& alias) override
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        unsubscribed.push_back(alias);
-        auto failure = unsubscribeFailures.find(alias);
-        return failure != unsubscribeFailures.end() ? failure->second : 0;
-    }
-    ModuleStatus publishEx(const MessagePtr&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    ModuleStatus requestAsync(const MessagePtr&, const ReplyCallback&, const TimeLimit&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    ModuleStatus request(const MessagePtr&, ReplyPtr&, const TimeLimit&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    ModuleStatus requestAsyncEx(const MessagePtr&, const ReplyCallback&, const TimeLimit&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    ModuleStatus requestEx(const MessagePtr&, ReplyPtr&, const TimeLimit&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    ModuleStatus subscribe(const std::wstring&, const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    ModuleStatus subscribeSameSession(const std::wstring&, const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    ModuleStatus subscribeSameSession(const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    ModuleStatus subscribeFilter(const std::wstring&, const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    ModuleStatus subscribeFilter(const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    ModuleStatus subscribeFilterSameSession(const std::wstring&, const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    ModuleStatus subscribeFilterSameSession(const std::wstring&, const MessageCallback&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-};
 
 class FakeSettings : public testsupport::SettingsManagerStub {
 public:
@@ -142,7 +70,7 @@ protected:
     LogCapture log;
     AgentCallLog agentCalls;
     std::shared_ptr<Basalt::IOCContainer> container = std::make_shared<Basalt::IOCContainer>();
-    std::shared_ptr<RecordingBus> bus = std::make_shared<RecordingBus>();
+    std::shared_ptr<FakeBus> bus = std::make_shared<FakeBus>();
     std::shared_ptr<FakeSettings> settings = std::make_shared<FakeSettings>();
     UnloadProbe unloads;
     std::unique_ptr<UpdateModuleImp> module;
@@ -171,16 +99,16 @@ const std::vector<std::wstring> kSubscriptionOrder = {
 TEST_F(UpdateModule, SubscribesTheSixRequestsInOrderAndStopsAtAFailure)
 {
     ASSERT_EQ(0u, module->initialize());
-    EXPECT_EQ(kSubscriptionOrder, bus->subscribed);
+    EXPECT_EQ(kSubscriptionOrder, bus->names(FakeBus::Call::Subscribe));
     EXPECT_TRUE(logged(L"Subscribed to 'Core.Update.RunUpdate' successfully", 1));
 
     auto other = std::make_unique<UpdateModuleImp>(container);
-    auto failing = std::make_shared<RecordingBus>();
-    failing->subscribeFailures[L"Core.Update.Personalize"] = 0x80000008;
+    auto failing = std::make_shared<FakeBus>();
+    failing->answer = FakeBus::refusing(FakeBus::Call::Subscribe, L"Core.Update.Personalize", 0x80000008);
     other->baseInitialize(L"UpdateModule", L"", {}, std::make_shared<internal::ModuleManagerShim>(nullptr, nullptr),
                           failing);
     EXPECT_EQ(0x80000008u, other->initialize());
-    EXPECT_EQ(3u, failing->subscribed.size());
+    EXPECT_EQ(3u, failing->names(FakeBus::Call::Subscribe).size());
     EXPECT_TRUE(logged(L"Subscription to 'Core.Update.Personalize' failed. Status: 0x80000008", 4));
 }
 
@@ -190,11 +118,11 @@ TEST_F(UpdateModule, UninitializeTriesEveryAliasAndReportsAnyFailure)
     const std::vector<std::wstring> order = {L"Core.Update.ChangeState",       L"Core.Update.RefreshState",
                                              L"Core.Update.RefreshUpdateProgress", L"Core.Update.Personalize",
                                              L"Core.Update.RunUpdate",          L"Core.Update.UpdateProgress"};
-    EXPECT_EQ(order, bus->unsubscribed);
-    bus->unsubscribed.clear();
-    bus->unsubscribeFailures[L"Core.Update.RefreshState"] = 0x8000000A;
+    EXPECT_EQ(order, bus->names(FakeBus::Call::Unsubscribe));
+    bus->forget();
+    bus->answer = FakeBus::refusing(FakeBus::Call::Unsubscribe, L"Core.Update.RefreshState", 0x8000000A);
     EXPECT_EQ(0x80000002u, module->uninitialize());
-    EXPECT_EQ(6u, bus->unsubscribed.size());
+    EXPECT_EQ(6u, bus->names(FakeBus::Call::Unsubscribe).size());
     EXPECT_TRUE(logged(L"Unsubscription to 'Core.Update.RefreshState' failed. Status: 0x8000000A", 4));
     EXPECT_TRUE(logged(L"Unsubscribed to 'Core.Update.UpdateProgress' successfully", 1));
 }
@@ -204,16 +132,16 @@ TEST_F(UpdateModule, DestructionUnsubscribesOnlyWhatIsStillSubscribed)
 {
     ASSERT_EQ(0u, module->initialize());
     EXPECT_EQ(0u, module->uninitialize());
-    bus->unsubscribed.clear();
+    bus->forget();
     module.reset();
-    EXPECT_TRUE(bus->unsubscribed.empty());
+    EXPECT_TRUE(bus->names(FakeBus::Call::Unsubscribe).empty());
 
     module = std::make_unique<UpdateModuleImp>(container);
     auto manager = std::make_shared<internal::ModuleManagerShim>(&unloads, &onUnload);
     ASSERT_EQ(0u, module->baseInitialize(L"UpdateModule", L"", {}, manager, bus));
     ASSERT_EQ(0u, module->initialize());
     module.reset(); // never uninitialised
-    EXPECT_EQ(6u, bus->unsubscribed.size());
+    EXPECT_EQ(6u, bus->names(FakeBus::Call::Unsubscribe).size());
 }
 
 TEST_F(UpdateModule, StartNeedsTheSettingsClientAndItsWatch)
@@ -299,13 +227,13 @@ TEST_F(UpdateModule, RefreshStatePublishesTheAgentSetting)
         ScopedEnvironment odd(L"ZU_AGENT_AUTOCHK", L"7");
         EXPECT_EQ(0u, bus->deliver(L"Core.Update.RefreshState", L"peer", L""));
     }
-    auto published = bus->publications();
+    auto published = bus->messages(FakeBus::Call::Publish);
     ASSERT_EQ(3u, published.size());
-    EXPECT_EQ(L"Core.Update.State", published[0].name);
-    EXPECT_EQ(L"UpdateModule", published[0].sender);
-    EXPECT_EQ(LR"({"state":"on","option":3,"error":false})", published[0].payload);
-    EXPECT_EQ(LR"({"state":"off","option":0,"error":false})", published[1].payload);
-    EXPECT_EQ(LR"({"state":"off","option":7,"error":true})", published[2].payload);
+    EXPECT_EQ(L"Core.Update.State", published[0]->getName());
+    EXPECT_EQ(L"UpdateModule", published[0]->getSender());
+    EXPECT_EQ(LR"({"state":"on","option":3,"error":false})", published[0]->getPayload());
+    EXPECT_EQ(LR"({"state":"off","option":0,"error":false})", published[1]->getPayload());
+    EXPECT_EQ(LR"({"state":"off","option":7,"error":true})", published[2]->getPayload());
     EXPECT_TRUE(logged(L"Update Setting State is an unexpected option 7", 4));
     EXPECT_TRUE(logged(L"Processing: CallbackRefreshState", 1));
     EXPECT_EQ(3, unloads.calls.load()); // idle after each request
@@ -338,7 +266,7 @@ TEST_F(UpdateModule, AgentCreationFailureEndsTheRequest)
     ScopedEnvironment failCreation(L"ZU_AGENT_CREATE_RESULT", L"0x80040154");
     EXPECT_EQ(0x80000002u, bus->deliver(L"Core.Update.RunUpdate", L"peer", L""));
     EXPECT_TRUE(logged(L"Failed to create IID_IZuUpdateAgent instance - error 0x80040154", 4));
-    EXPECT_TRUE(bus->publications().empty());
+    EXPECT_TRUE(bus->messages(FakeBus::Call::Publish).empty());
 }
 
 TEST_F(UpdateModule, NonNumericAgentSettingEscapesAsAnException)
@@ -376,10 +304,10 @@ TEST_F(UpdateModule, ProgressIsTakenOnlyFromTheBridgeAndOnlyWhenNewer)
     EXPECT_FALSE(module->updateInProgress());
     EXPECT_EQ(1, unloads.calls.load());
     EXPECT_EQ(0u, bus->deliver(L"Core.Update.RefreshUpdateProgress", L"peer", L""));
-    auto published = bus->publications();
+    auto published = bus->messages(FakeBus::Call::Publish);
     ASSERT_EQ(1u, published.size());
-    EXPECT_EQ(L"Core.Update.UpdateProgress", published[0].name);
-    EXPECT_EQ(done, published[0].payload);
+    EXPECT_EQ(L"Core.Update.UpdateProgress", published[0]->getName());
+    EXPECT_EQ(done, published[0]->getPayload());
 
     // The module hearing its own publication is no report at all.
     EXPECT_EQ(0u, bus->deliver(L"Core.Update.UpdateProgress", L"UpdateModule", done));
@@ -396,11 +324,11 @@ TEST_F(UpdateModule, RefreshBeforeAnyTimestampStampsTheDefaultWithNow)
     const std::uint64_t before =
         ((static_cast<std::uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime) - 116444736000000000ull) / 10000;
     EXPECT_EQ(0u, bus->deliver(L"Core.Update.RefreshUpdateProgress", L"peer", L""));
-    auto published = bus->publications();
+    auto published = bus->messages(FakeBus::Call::Publish);
     ASSERT_EQ(1u, published.size());
     // The stamp replaces the member, which moves it behind "status".
     JSONParser payload;
-    ASSERT_TRUE(payload.parse(published[0].payload));
+    ASSERT_TRUE(payload.parse(published[0]->getPayload()));
     std::uint64_t stamped = 0;
     std::wstring status;
     ASSERT_TRUE(payload.getUInt64(L"timestamp", stamped));
@@ -409,7 +337,7 @@ TEST_F(UpdateModule, RefreshBeforeAnyTimestampStampsTheDefaultWithNow)
     EXPECT_GE(stamped, before);
     EXPECT_LT(stamped, before + 60000);
     EXPECT_EQ(0u, module->latestTimestamp());
-    EXPECT_EQ(published[0].payload, module->latestProgress());
+    EXPECT_EQ(published[0]->getPayload(), module->latestProgress());
 }
 
 TEST_F(UpdateModule, RefreshWithNothingStoredFailsCleanly)
@@ -431,7 +359,7 @@ TEST_F(UpdateModule, RefusedUnloadReplacesTheHandlerStatus)
 TEST_F(UpdateModule, FailedPublishIsReported)
 {
     ASSERT_EQ(0u, module->initialize());
-    bus->publishResult = 0x8000000E;
+    bus->answer = FakeBus::refusing(FakeBus::Call::Publish, L"", 0x8000000E);
     EXPECT_EQ(0x8000000Eu, module->PublishUpdateSettingState(1));
     EXPECT_TRUE(logged(L"Failed publishing (Core.Update.State): 2147483662", 4));
 }
@@ -456,9 +384,9 @@ TEST_F(UpdateModule, ConcurrentProgressKeepsTheNewestPair)
         s.join();
     EXPECT_EQ(803u, module->latestTimestamp());
     EXPECT_EQ(LR"({"timestamp":803,"status":"running","n":803})", module->latestProgress());
-    for (const auto& p : bus->publications()) {
+    for (const auto& p : bus->messages(FakeBus::Call::Publish)) {
         std::uint64_t stamp = 0, n = 1;
-        ASSERT_EQ(2, swscanf(p.payload.c_str(), L"{\"timestamp\":%llu,\"status\":\"running\",\"n\":%llu}", &stamp, &n));
+        ASSERT_EQ(2, swscanf(p->getPayload().c_str(), L"{\"timestamp\":%llu,\"status\":\"running\",\"n\":%llu}", &stamp, &n));
         EXPECT_EQ(stamp, n); // never a timestamp from one message with the text of another
     }
 }

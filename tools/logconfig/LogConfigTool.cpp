@@ -1,4 +1,5 @@
 #include "LogConfigTool.h"
+#include "LogReader.h"
 
 #include "Logging/ETWAppProperties.h"
 #include "Logging/LogFileSettings.h"
@@ -8,7 +9,7 @@
 #include "registry/CObfuscatedIniReader.h"
 #include "registry/CRegKey.h"
 #include "registry/ScrambledForm.h"
-#include "win/UniqueHandle.h"
+#include "win/Registry.h"
 
 #include <shlobj.h>
 
@@ -28,30 +29,11 @@ namespace {
 constexpr int kUsageError = ERROR_INVALID_COMMAND_LINE;
 constexpr REGSAM kView = KEY_WOW64_64KEY;
 
-struct IniKeyRule {
-    const wchar_t* key;
-    DWORD defaultValue;
-    DWORD minimum;
-    DWORD maximum;
-};
+using ETWLogging::internal::LogFileKeyRule;
 
-// The log.ini keys with their defaults and the values the file back end accepts.
-constexpr IniKeyRule kIniKeys[] = {
-    {names::kIniEnable, names::kDefaultEnable, 0, MAXDWORD},
-    {names::kIniMaxSize, names::kDefaultMaxSize, names::kMinMaxSize, names::kMaxMaxSize},
-    {names::kIniMaxEntries, names::kDefaultMaxEntries, names::kMinMaxEntries, names::kMaxMaxEntries},
-    {names::kIniSeverity, names::kDefaultSeverity, 0, names::kMaxIniSeverity},
-    {names::kIniOptions, names::kDefaultOptions, 0, MAXDWORD},
-    {names::kIniLastLogIdx, 0, 0, MAXDWORD},
-};
-
-const IniKeyRule* findIniKey(const std::wstring& key)
+const LogFileKeyRule* findIniKey(const std::wstring& key)
 {
-    for (const IniKeyRule& rule : kIniKeys) {
-        if (_wcsicmp(rule.key, key.c_str()) == 0)
-            return &rule;
-    }
-    return nullptr;
+    return ETWLogging::internal::findLogFileKey(key.c_str());
 }
 
 // Decimal, or hexadecimal after "0x": a leading zero is no octal marker, so
@@ -187,13 +169,7 @@ std::wstring LogConfigTool::iniPath(const IniTarget& target) const
 
 std::wstring LogConfigTool::providerKeyPath(const OverrideTarget& target) const
 {
-    const std::wstring application = target.application.empty() ? names::kDefaultApplication : target.application;
-    const std::wstring applicationKey = std::wstring(names::kAppRootKey) + L"\\" + application;
-    std::wstring path = names::kDefaultProviderKey;
-    win::UniqueRegKey key;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, applicationKey.c_str(), 0, KEY_QUERY_VALUE | kView, key.put()) ==
-        ERROR_SUCCESS)
-        path = applicationKey + L"\\" + names::kProviderSubKey;
+    std::wstring path = ETWLogging::internal::ProviderKeyPathOf(target.application);
     if (!target.group.empty()) {
         path += L"\\" + target.group;
         if (!target.module.empty())
@@ -225,7 +201,7 @@ int LogConfigTool::setBackEnd(const std::wstring& which)
 
 int LogConfigTool::setIniValue(const IniTarget& target, const std::wstring& key, const std::wstring& value)
 {
-    const IniKeyRule* rule = findIniKey(key);
+    const LogFileKeyRule* rule = findIniKey(key);
     DWORD number = 0;
     if (rule == nullptr || !parseDword(value, number))
         return usage();
@@ -258,7 +234,7 @@ int LogConfigTool::setIniValue(const IniTarget& target, const std::wstring& key,
 
 int LogConfigTool::resetIniValue(const IniTarget& target, const std::wstring& key)
 {
-    const IniKeyRule* rule = findIniKey(key);
+    const LogFileKeyRule* rule = findIniKey(key);
     if (rule == nullptr)
         return usage();
     const std::wstring path = iniPath(target);
@@ -342,20 +318,15 @@ int LogConfigTool::decodeIniFile(const std::wstring& path)
 
 int LogConfigTool::decodeRegistryValue(const std::wstring& keyPath, const std::wstring& valueName)
 {
-    win::UniqueRegKey key;
-    LONG status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_QUERY_VALUE | kView, key.put());
-    DWORD type = REG_NONE;
-    DWORD size = 0;
-    if (status == ERROR_SUCCESS)
-        status = ::RegQueryValueExW(key.get(), valueName.c_str(), nullptr, &type, nullptr, &size);
-    std::vector<BYTE> raw(size);
-    if (status == ERROR_SUCCESS && size != 0)
-        status = ::RegQueryValueExW(key.get(), valueName.c_str(), nullptr, &type, raw.data(), &size);
-    if (status != ERROR_SUCCESS) {
-        say(L"Cannot read HKLM\\" + keyPath + L" \"" + valueName + L"\": " + systemMessage(status));
-        return static_cast<int>(status);
+    const win::RegistryKey key = win::RegistryKey::open(HKEY_LOCAL_MACHINE, keyPath, win::RegistryView::Bit64,
+                                                              KEY_QUERY_VALUE);
+    win::RegistryRead<std::vector<BYTE>> read = key.readBytes(valueName.c_str());
+    if (!read.ok()) {
+        say(L"Cannot read HKLM\\" + keyPath + L" \"" + valueName + L"\": " + systemMessage(read.status));
+        return static_cast<int>(read.status);
     }
-    raw.resize(size);
+    const DWORD type = read.type;
+    const std::vector<BYTE>& raw = read.value;
     DWORD declared = REG_NONE;
     std::vector<BYTE> clear;
     if (type == REG_BINARY &&
@@ -479,11 +450,15 @@ int LogConfigTool::usage()
     say(L"  override reset Enable|Severity [--app A] [--group G [--module M]]");
     say(L"  decode ini <file>");
     say(L"  decode reg <key path under HKLM> <value name>");
+    say(L"  log <group> [--process P] [--host H] [--level L] [--since T] [--follow] [--root R]");
     return kUsageError;
 }
 
 int LogConfigTool::run(const std::vector<std::wstring>& arguments)
 {
+    // The log reader takes options of its own.
+    if (!arguments.empty() && arguments[0] == L"log")
+        return runLogCommand({arguments.begin() + 1, arguments.end()}, logRoot(), out_);
     std::vector<std::wstring> words;
     IniTarget ini;
     OverrideTarget overrides;

@@ -3,7 +3,7 @@
 // given file. The existence test is virtual and the search calls it through
 // the object, so a replacement test changes the search.
 
-#include "wrappers/DllAPI.h"
+#include "dll/DllAPI.h"
 #include "wrappers/PathAPI.h"
 
 #include <memory>

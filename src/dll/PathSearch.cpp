@@ -1,4 +1,4 @@
-#include "paths/PathSearch.h"
+#include "dll/PathSearch.h"
 
 #include "Logging/Logger.h"
 

@@ -1,4 +1,4 @@
-#include "wrappers/DllAPI.h"
+#include "dll/DllAPI.h"
 
 #include "Logging/Logger.h"
 #include "trust/SignedLibraryValidation.h"

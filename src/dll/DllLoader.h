@@ -3,7 +3,7 @@
 // the process has loaded already is handed out again (its reference raised)
 // without a second check; everything else is loaded through the checked path.
 
-#include "wrappers/DllAPI.h"
+#include "dll/DllAPI.h"
 
 #include <memory>
 #include <string>

@@ -1,4 +1,4 @@
-#include "wrappers/DllLoader.h"
+#include "dll/DllLoader.h"
 
 #include "Logging/Logger.h"
 #include "status/ModuleStatus.h"
