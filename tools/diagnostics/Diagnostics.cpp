@@ -10,12 +10,12 @@
 #include "Logging/LoggingIf.h"
 #include "Logging/LoggingNames.h"
 #include "Logging/ProgramData.h"
+#include "dll/PathSearch.h"
 #include "dll/SharedLibrary.h"
 #include "json/JSONParser.h"
 #include "message/MessageBusClient.h"
 #include "message/MessageBusLib.h"
 #include "paths/PathHelpers.h"
-#include "paths/PathSearch.h"
 #include "settings/SettingsManagerClient.h"
 #include "trust/SignedLibraryValidation.h"
 #include "trust/TrustAnchors.h"
@@ -222,7 +222,7 @@ public:
             lines_.pop_front();
         ++count_;
     }
-    // Every line so far: the count, and the last few lines.
+    // How many lines came so far, the ones no longer kept included.
     std::size_t count()
     {
         const std::lock_guard<std::mutex> guard(lock_);
