@@ -43,3 +43,19 @@ for file in "$logs"/*.log; do
     echo "--- $(basename "$file")"
     iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r'
 done
+
+# What an administrator would run when updates do not work: the diagnostics
+# tool, once on the sandbox installation and once on a copy whose bus library
+# carries an expired signature first in the search.
+restore_logging
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+diagnose="$build/tools/ZuDiagnose.exe"
+echo
+echo "=== ZuDiagnose on the sandbox installation ==="
+wine "$diagnose" --module "$(winpath "$build/UpdateModule.dll")" --host "$(winpath "$build/sandbox/SandboxHost.exe")"
+echo
+echo "=== ZuDiagnose on a broken copy: an expired bus library first in the search ==="
+status=0
+wine "$diagnose" --module "$(winpath "$build/UpdateModule.dll")" \
+    --host "$(winpath "$build/sandbox/broken-install")" --process SandboxHost || status=$?
+echo "(exit code $status: the number of problems)"

@@ -25,11 +25,7 @@ bool machineWantsFileBackEnd(CLogConfigSourceIf* config)
     DWORD mechanism = 0;
     if (config != nullptr)
         return config->QueryDword(names::kLoggingMechanismValue, mechanism) && mechanism == names::kMechanismFile;
-    Basalt::CObfuscatedRegKey key;
-    if (key.Open(HKEY_LOCAL_MACHINE, names::kLoggingKey, KEY_READ) != ERROR_SUCCESS)
-        return false;
-    return key.QueryDWORDValue(names::kLoggingMechanismValue, mechanism) == ERROR_SUCCESS &&
-           mechanism == names::kMechanismFile;
+    return internal::readLoggingMechanism(mechanism) == ERROR_SUCCESS && mechanism == names::kMechanismFile;
 }
 
 // Hands a started back end to the caller with the builder's reference.
@@ -41,6 +37,15 @@ bool deliver(std::unique_ptr<CLoggingIf> backEnd, CLoggingIf** output)
 }
 
 } // namespace
+
+LONG internal::readLoggingMechanism(DWORD& mechanism)
+{
+    Basalt::CObfuscatedRegKey key;
+    const LONG opened = key.Open(HKEY_LOCAL_MACHINE, names::kLoggingKey, KEY_READ);
+    if (opened != ERROR_SUCCESS)
+        return opened;
+    return key.QueryDWORDValue(names::kLoggingMechanismValue, mechanism);
+}
 
 CDefaultLogBuilder& CDefaultLogBuilder::instance()
 {

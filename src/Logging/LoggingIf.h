@@ -96,6 +96,13 @@ public:
                           CLogConfigSourceIf* config) = 0;
 };
 
+namespace internal {
+// The scrambled "Logging Mechanism" value the default builder chooses by:
+// ERROR_SUCCESS with the value, else why it could not be read (the builder
+// then takes the trace back end). Reads only.
+LONG readLoggingMechanism(DWORD& mechanism);
+} // namespace internal
+
 // Chooses and builds the process's back end.
 class CDefaultLogBuilder : public CLogBuilderIf_ex {
 public:

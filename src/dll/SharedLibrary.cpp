@@ -44,6 +44,10 @@ bool isUsableFolder(const std::wstring& folder)
     return driveRoot || uncRoot;
 }
 
+// The block-list check of a held file named `name`; empty collaborators are made for the call.
+bool blockedVersion(const win::HeldFile& file, const std::wstring& name,
+                    std::shared_ptr<Basalt::FileVersionInfo> versionInfo, std::shared_ptr<Basalt::CRegKey> key);
+
 } // namespace
 
 SharedLibrary::SharedLibrary(const LibraryInfo& library, std::shared_ptr<DllLoader> loader,
@@ -125,18 +129,38 @@ bool SharedLibrary::isBlocked(const std::wstring& folder, const std::wstring& na
 
 bool SharedLibrary::isBlocked(const win::HeldFile& file, const std::wstring& name) const
 {
+    return blockedVersion(file, name, versionInfo_, registryKey_);
+}
+
+bool isSearchableFolder(const std::wstring& folder)
+{
+    return isUsableFolder(folder);
+}
+
+bool isBlockedLibrary(const std::wstring& folder, const std::wstring& name)
+{
+    if (folder.empty() || name.empty())
+        return false;
+    return blockedVersion(win::HeldFile(lowerCase(folder) + L"\\" + lowerCase(name)), name, nullptr, nullptr);
+}
+
+namespace {
+
+bool blockedVersion(const win::HeldFile& file, const std::wstring& name,
+                    std::shared_ptr<Basalt::FileVersionInfo> versionInfo, std::shared_ptr<Basalt::CRegKey> key)
+{
     const std::wstring lowerName = lowerCase(name);
     if (name.empty() || isFrameworkLibrary(lowerName))
         return false;
 
-    std::shared_ptr<Basalt::FileVersionInfo> versionInfo =
-        versionInfo_ ? versionInfo_ : std::make_shared<Basalt::FileVersionInfo>();
+    if (!versionInfo)
+        versionInfo = std::make_shared<Basalt::FileVersionInfo>();
     if (!versionInfo->load(file))
         return false;
     const std::wstring version = versionInfo->value(L"FileVersion");
 
-    std::shared_ptr<Basalt::CRegKey> key =
-        registryKey_ ? registryKey_ : std::make_shared<Basalt::CObfuscatedRegKey>();
+    if (!key)
+        key = std::make_shared<Basalt::CObfuscatedRegKey>();
     if (key->Open(HKEY_LOCAL_MACHINE, (kBlockListKey + lowerName).c_str(), KEY_READ) != ERROR_SUCCESS)
         return false;
     std::wstring listed;
@@ -145,6 +169,8 @@ bool SharedLibrary::isBlocked(const win::HeldFile& file, const std::wstring& nam
     key->Close();
     return listed == version;
 }
+
+} // namespace
 
 ModuleStatus SharedLibrary::importFunctions()
 {

@@ -45,6 +45,14 @@ struct LibraryFunctions {
     GetVersionNumFunction getVersionNum = nullptr;
 };
 
+// Whether the search can use a folder once its macros are expanded: rooted,
+// and with no macro left in it. Others are left out of the search.
+bool isSearchableFolder(const std::wstring& folder);
+
+// The block-list verdict the loader gives folder\name, for reports: the
+// same check with the loader's default version reader and registry key.
+bool isBlockedLibrary(const std::wstring& folder, const std::wstring& name);
+
 class SharedLibrary {
 public:
     // Every collaborator may be empty: the loader, expander and searcher are

@@ -120,6 +120,7 @@ SignerOutcome checkSigner(const EmbeddedSignature& signature, DWORD index, const
     if (!readMessageParam(signature.message.get(), CMSG_SIGNER_INFO_PARAM, index, &buffer))
         return SignerOutcome::SignerInfoUnreadable;
     const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(buffer.data());
+    report->serial = serialToHex(signer->SerialNumber);
 
     if (lists.isDeniedSerial(signer->SerialNumber))
         return SignerOutcome::SerialDenied;

@@ -42,6 +42,7 @@ enum class TimeStampVerdict {
 struct SignerReport {
     SignerOutcome outcome = SignerOutcome::SignerInfoUnreadable;
     std::wstring name;
+    std::wstring serial;      // the signer certificate's serial number, hex as the lists write it
     SigningTime signingTime;  // as claimed; `timeStamp` says whether it counted
     TimeStampVerdict timeStamp = TimeStampVerdict::None;
     DWORD chainErrorStatus = 0;

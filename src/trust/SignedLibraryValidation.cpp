@@ -201,6 +201,17 @@ std::wstring inprocServerPath(DWORD valueType, const std::wstring& value)
     return drivePath || uncPath ? path : std::wstring();
 }
 
+HRESULT machineInprocServer(REFCLSID clsid, std::wstring* path, std::wstring* threadingModel)
+{
+    InprocServer server;
+    const HRESULT hr = registeredInprocServer(clsid, &server);
+    if (path != nullptr)
+        *path = server.path;
+    if (threadingModel != nullptr)
+        *threadingModel = server.threadingModel;
+    return hr;
+}
+
 bool apartmentTakesThreadingModel(APTTYPE apartment, const std::wstring& threadingModel)
 {
     const auto is = [&threadingModel](const wchar_t* name) {

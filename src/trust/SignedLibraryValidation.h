@@ -44,6 +44,12 @@ std::wstring moduleFileContaining(const void* address);
 // values lose surrounding quotes. Empty unless the result is a full path.
 std::wstring inprocServerPath(DWORD valueType, const std::wstring& value);
 
+// The in-process server file and threading model of a machine-wide class
+// registration, as validated creation reads them: REGDB_E_CLASSNOTREG when
+// the class is not registered, E_ACCESSDENIED when it has no in-process
+// server or its file is not named by a full path.
+HRESULT machineInprocServer(REFCLSID clsid, std::wstring* path, std::wstring* threadingModel);
+
 // Whether the calling thread's apartment may use an object of the registered
 // threading model directly, as COM would hand it over without a proxy.
 bool apartmentTakesThreadingModel(APTTYPE apartment, const std::wstring& threadingModel);

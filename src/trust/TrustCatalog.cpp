@@ -323,6 +323,17 @@ bool TrustCatalog::replacementAnnounced() const
     return ::GlobalFindAtomW(atomName_.c_str()) != 0;
 }
 
+TrustLists TrustCatalog::lists() const
+{
+    win::SharedGuard guard(lock_);
+    return loaded_ ? content_.lists : TrustLists{};
+}
+
+std::wstring TrustCatalog::pendingPath() const
+{
+    return path_.empty() ? std::wstring() : folderOf(path_) + L"\\" + kPendingName;
+}
+
 bool TrustCatalog::loadLocked()
 {
     if (loaded_)

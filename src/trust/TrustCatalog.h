@@ -82,6 +82,12 @@ public:
 
     const std::wstring& path() const { return path_; }
 
+    // For reports, reading only: a copy of the loaded catalog's lists (empty
+    // lists when none is loaded), and the file a replacement waits in when the
+    // catalog could not be replaced (see installCatalog).
+    TrustLists lists() const;
+    std::wstring pendingPath() const;
+
     // Reads a catalog file under a shared file lock and verifies its signature
     // without touching any catalog's state; signature and content are read
     // through one handle. `bytes`, when given, receives the verified content.

@@ -196,6 +196,20 @@ bool TrustValidator::checkWithListsAndCatalog(const win::HeldFile& file, DWORD m
            catalog_.checkFile(file, minCatalogVersion) == TrustCatalog::CheckResult::Passed;
 }
 
+TrustValidator::OwnCheckExplanation TrustValidator::explainOwnCheck(const win::HeldFile& file,
+                                                                    DWORD minCatalogVersion) const
+{
+    OwnCheckExplanation explanation;
+    if (!catalog_.isLoaded())
+        catalog_.load();
+    explanation.catalogVersion = catalog_.version();
+    explanation.catalogLists = catalog_.isLoaded() && explanation.catalogVersion > minCatalogVersion;
+    const TrustLists catalogLists = explanation.catalogLists ? catalog_.lists() : TrustLists{};
+    explanation.passed = checkFileSignature(file, explanation.catalogLists ? catalogLists : builtInLists_,
+                                            &explanation.signature);
+    return explanation;
+}
+
 bool TrustValidator::ownCheck(const win::HeldFile& file, DWORD minCatalogVersion) const
 {
     if (checkWithListsAndCatalog(file, minCatalogVersion))

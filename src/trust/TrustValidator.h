@@ -4,6 +4,7 @@
 // Authenticode check against the built-in lists and the trust catalog.
 
 #include "trust/CabinetCatalogExtractor.h"
+#include "trust/FileSignatureCheck.h"
 #include "trust/IlexValidationControl.h"
 #include "trust/TrustCatalog.h"
 #include "trust/TrustLists.h"
@@ -56,6 +57,20 @@ public:
     // The module's own check; true when the file is trusted.
     bool ownCheck(const win::HeldFile& file, DWORD minCatalogVersion = kMinUsableCatalogVersion) const;
 
+    // Why the own check decides as it does about a file: the lists it judges
+    // by now and what became of each signer under them. Reads only: the
+    // catalog is loaded as the check would load it, and a cabinet's catalog
+    // is never extracted or installed.
+    struct OwnCheckExplanation {
+        bool passed = false;
+        bool catalogLists = false;  // the catalog's lists decided, not the built-in ones
+        DWORD catalogVersion = 0;   // 0: no catalog loaded
+        SignatureReport signature;
+    };
+    OwnCheckExplanation explainOwnCheck(const win::HeldFile& file,
+                                        DWORD minCatalogVersion = kMinUsableCatalogVersion) const;
+
+    const TrustCatalog& catalog() const { return catalog_; }
     DWORD coreVersion() const { return coreVersion_; }
     bool hasControl() const { return static_cast<bool>(control_); }
 
