@@ -1,9 +1,10 @@
 #include "Logging/CLogging.h"
-#include "win/ModulePath.h"
 
 #include "Logging/LoggingNames.h"
 #include "Logging/ProgramData.h"
 #include "Logging/WideFormat.h"
+#include "win/ModulePath.h"
+#include "win/MutexHold.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -50,28 +51,7 @@ std::uint32_t lastErrorOr(std::uint32_t fallback)
     return error != 0 ? error : fallback;
 }
 
-// Holds the writer mutex for one scope once acquired.
-class MutexHold {
-public:
-    MutexHold(HANDLE mutex, DWORD timeoutMs) : mutex_(mutex)
-    {
-        const DWORD waited = ::WaitForSingleObject(mutex_, timeoutMs);
-        // An abandoned mutex is owned all the same: its last owner died mid-write.
-        held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
-    }
-    ~MutexHold()
-    {
-        if (held_)
-            ::ReleaseMutex(mutex_);
-    }
-    MutexHold(const MutexHold&) = delete;
-    MutexHold& operator=(const MutexHold&) = delete;
-    bool held() const { return held_; }
-
-private:
-    HANDLE mutex_;
-    bool held_ = false;
-};
+using Orvik::win::MutexHold;
 
 } // namespace
 

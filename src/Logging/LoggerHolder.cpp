@@ -65,7 +65,7 @@ constexpr ULONGLONG kRebuildIntervalMs = 1000;
 // that finds no logger yet instead of waiting for itself.
 std::atomic<DWORD> g_creatingThread{0};
 LoggerIdentity* g_identity = nullptr; // under g_lock; null: the initial identity
-CLogBuilderIf* g_testBuilder = nullptr; // under g_lock; null: the default builder
+CLogBuilderIf* g_builder = nullptr; // under g_lock; null: the default builder
 
 class CreatorMark {
 public:
@@ -133,7 +133,7 @@ LoggerHolder* publish(std::unique_ptr<LoggerHolder> holder) noexcept
     try {
         const LoggerIdentity initial;
         const LoggerIdentity& identity = g_identity != nullptr ? *g_identity : initial;
-        CLogBuilderIf& builder = g_testBuilder != nullptr ? *g_testBuilder : CDefaultLogBuilder::instance();
+        CLogBuilderIf& builder = g_builder != nullptr ? *g_builder : CDefaultLogBuilder::instance();
         if (std::unique_ptr<LoggerHolder> holder = buildHolder(builder, identity)) {
             g_lastRefusal.store(0);
             return publish(std::move(holder));
@@ -237,6 +237,18 @@ void CBasaltLogHandler::HandleMessage(std::int32_t type, const wchar_t* sourceFi
         backEnd->WriteFormatted(sourceFile, function, static_cast<std::int32_t>(line), level, message);
 }
 
+void useLogBuilder(CLogBuilderIf* builder)
+{
+    std::unique_ptr<LoggerHolder> holder;
+    {
+        const Orvik::win::ExclusiveGuard lock(g_lock);
+        internal::g_levelTestBackEnd.store(nullptr);
+        holder.reset(g_holder.exchange(nullptr));
+        g_builder = builder;
+        g_lastRefusal.store(0);
+    }
+}
+
 namespace testing {
 
 std::unique_ptr<CLoggingIf> replaceBackEndForTesting(std::unique_ptr<CLoggingIf> backEnd)
@@ -263,14 +275,7 @@ const wchar_t* identityGroupNameForTesting()
 
 void resetLoggerForTesting(CLogBuilderIf* builder)
 {
-    std::unique_ptr<LoggerHolder> holder;
-    {
-        const Orvik::win::ExclusiveGuard lock(g_lock);
-        internal::g_levelTestBackEnd.store(nullptr);
-        holder.reset(g_holder.exchange(nullptr));
-        g_testBuilder = builder;
-        g_lastRefusal.store(0);
-    }
+    useLogBuilder(builder);
 }
 
 } // namespace testing

@@ -41,6 +41,12 @@ private:
     Basalt::ILoggingHandler* registeredHandler_ = nullptr;
 };
 
+// Builds the process's logger through `builder` from the next front-end call
+// on (null: the default builder, which follows the machine's configuration).
+// For programs that run the module's code but must not write to the machine's
+// logs; call it before any thread logs. The builder must outlive the logger.
+void useLogBuilder(CLogBuilderIf* builder);
+
 // Carries core-library messages to the module's back end.
 class CBasaltLogHandler : public Basalt::ILoggingHandler {
 public:

@@ -6,6 +6,7 @@
 #include "win/ComPtr.h"
 #include "win/FileLock.h"
 #include "win/ModulePath.h"
+#include "win/MutexHold.h"
 #include "win/UniqueHandle.h"
 
 #include <gtest/gtest.h>
@@ -148,3 +149,36 @@ TEST(ModulePath, NamesTheWholeFileOfALoadedModule)
 }
 
 } // namespace
+
+// A mutex another thread holds is not had within the limit; one whose owner
+// died holding it is (abandoned counts as owned); a held one is released at
+// scope end, so the other thread can take it again.
+TEST(MutexHold, TakesAFreeOrAbandonedMutexAndLeavesAHeldOneAlone)
+{
+    Orvik::win::UniqueKernelHandle mutex(::CreateMutexW(nullptr, FALSE, nullptr));
+    ASSERT_TRUE(mutex);
+    EXPECT_FALSE(Orvik::win::MutexHold(nullptr, 0).held());
+
+    std::atomic<bool> taken{false}, release{false};
+    std::thread holder([&] {
+        ::WaitForSingleObject(mutex.get(), INFINITE);
+        taken = true;
+        while (!release)
+            ::Sleep(1);
+        ::ReleaseMutex(mutex.get());
+    });
+    while (!taken)
+        ::Sleep(1);
+    EXPECT_FALSE(Orvik::win::MutexHold(mutex.get(), 20).held());
+    release = true;
+    holder.join();
+
+    {
+        const Orvik::win::MutexHold hold(mutex.get(), 0);
+        EXPECT_TRUE(hold.held());
+    }
+    std::thread dies([&] { ::WaitForSingleObject(mutex.get(), INFINITE); });
+    dies.join();
+    const Orvik::win::MutexHold abandoned(mutex.get(), 0);
+    EXPECT_TRUE(abandoned.held());
+}

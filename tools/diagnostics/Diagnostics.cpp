@@ -6,7 +6,7 @@
 #include "Logging/ETWAppProperties.h"
 #include "Logging/LogFileSettings.h"
 #include "Logging/Logger.h"
-#include "Logging/LoggerTestSeam.h"
+#include "Logging/LoggerHolder.h"
 #include "Logging/LoggingIf.h"
 #include "Logging/LoggingNames.h"
 #include "Logging/ProgramData.h"
@@ -289,7 +289,7 @@ public:
 void keepOwnLoggingQuiet()
 {
     static MemoryLogBuilder builder;
-    ETWLogging::testing::resetLoggerForTesting(&builder);
+    ETWLogging::useLogBuilder(&builder);
 }
 
 // The module's last warning or error since `count` lines, quoted; empty when

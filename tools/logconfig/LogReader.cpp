@@ -2,6 +2,7 @@
 
 #include "Logging/CLogging.h"
 #include "Logging/LoggingNames.h"
+#include "win/MutexHold.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -21,26 +22,9 @@ constexpr wchar_t kByteOrderMark = 0xFEFF;
 
 // Holds the writers' mutex for one step when there is one; without live
 // writers there is none, and nothing moves under the reader anyway.
-class WriterHold {
+class WriterHold : public Orvik::win::MutexHold {
 public:
-    explicit WriterHold(HANDLE mutex) : mutex_(mutex)
-    {
-        if (mutex_ == nullptr)
-            return;
-        const DWORD waited = ::WaitForSingleObject(mutex_, names::kWriterMutexWaitMs);
-        held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
-    }
-    ~WriterHold()
-    {
-        if (held_)
-            ::ReleaseMutex(mutex_);
-    }
-    WriterHold(const WriterHold&) = delete;
-    WriterHold& operator=(const WriterHold&) = delete;
-
-private:
-    HANDLE mutex_;
-    bool held_ = false;
+    explicit WriterHold(HANDLE mutex) : MutexHold(mutex, names::kWriterMutexWaitMs) {}
 };
 
 // What one look at a log file found: its size, the start of its text (after
