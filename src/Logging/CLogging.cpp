@@ -1,5 +1,6 @@
 #include "Logging/CLogging.h"
 
+#include "Logging/LastError.h"
 #include "Logging/LoggingNames.h"
 #include "Logging/ProgramData.h"
 #include "Logging/WideFormat.h"
@@ -7,27 +8,17 @@
 #include "win/MutexHold.h"
 
 #include <cstdarg>
-#include <cstdio>
 #include <new>
 #include <utility>
 
 namespace ETWLogging {
+
+using internal::lastErrorOr;
+
 namespace {
 
 // The source line the file's opening note names; readers of old files know it.
 constexpr int kOpenNoteLine = 314;
-constexpr std::size_t kModuleWidth = 15;
-constexpr std::size_t kSourceWidth = 20;
-constexpr std::size_t kFunctionWidth = 40;
-constexpr wchar_t kByteOrderMark = 0xFEFF;
-
-// Cut to `width` characters, then right-aligned in a field of that width.
-std::wstring fitted(const std::wstring& text, std::size_t width)
-{
-    std::wstring piece = text.substr(0, width);
-    piece.insert(0, width - piece.size(), L' ');
-    return piece;
-}
 
 using Orvik::win::modulePath;
 
@@ -43,12 +34,6 @@ bool createFolderTree(const std::wstring& folder)
     ::CreateDirectoryW(folder.c_str(), nullptr);
     const DWORD attributes = ::GetFileAttributesW(folder.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-std::uint32_t lastErrorOr(std::uint32_t fallback)
-{
-    const DWORD error = ::GetLastError();
-    return error != 0 ? error : fallback;
 }
 
 using Orvik::win::MutexHold;
@@ -288,131 +273,9 @@ std::uint32_t CLogging::WriteUnderMutex(const wchar_t* file, const wchar_t* func
     return writeLine(BuildLine(file, function, line, level, message, now));
 }
 
-std::wstring CLogging::LogFilePath(DWORD index) const
-{
-    return LogFilePathFor(logFolder_, processBaseName_, hostName_ ? hostName_->c_str() : nullptr, index);
-}
-
-std::wstring CLogging::LogFolderFor(const std::wstring& logRoot, const wchar_t* groupName,
-                                    const std::wstring& processBaseName)
-{
-    return logRoot + (groupName != nullptr ? std::wstring(groupName) + L"\\" : std::wstring()) + processBaseName;
-}
-
-std::wstring CLogging::LogFilePathFor(const std::wstring& logFolder, const std::wstring& processBaseName,
-                                      const wchar_t* hostName, DWORD index)
-{
-    wchar_t number[16] = {};
-    std::swprintf(number, 16, L"%03u", static_cast<unsigned>(index));
-    std::wstring path = logFolder + L"\\" + processBaseName;
-    if (hostName != nullptr)
-        path += L"_" + std::wstring(hostName);
-    return path + number + L".log";
-}
-
 std::wstring CLogging::WriterMutexName(const std::wstring& processBaseName)
 {
     return processBaseName + L"_" + names::kWriterMutexSuffix;
-}
-
-const wchar_t* CLogging::LevelName(std::uint32_t level)
-{
-    static constexpr const wchar_t* kNames[] = {L"Normal", L"Warning", L"Information",
-                                                L"Error", L"Critical", L"Information"};
-    return level >= 1 && level <= 6 ? kNames[level - 1] : nullptr;
-}
-
-std::uint32_t CLogging::OpenLogFile(Orvik::win::UniqueFile& logFile)
-{
-    if (logFolder_.empty() || processBaseName_.empty() || (hostName_ && hostName_->empty()) || !settings_)
-        return ERROR_INVALID_PARAMETER;
-    if (logFile)
-        return ERROR_ALREADY_EXISTS;
-    DWORD openError = 0; // also tells OPEN_ALWAYS whether the file was there
-    const auto open = [&](DWORD index, DWORD disposition) {
-        Orvik::win::UniqueFile opened(::CreateFileW(LogFilePath(index).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
-                                                    FILE_ATTRIBUTE_ARCHIVE, nullptr));
-        openError = ::GetLastError();
-        logFile = std::move(opened);
-        return static_cast<bool>(logFile);
-    };
-    const auto startWithMark = [&]() -> std::uint32_t {
-        DWORD written = 0;
-        if (!::WriteFile(logFile.get(), &kByteOrderMark, sizeof(kByteOrderMark), &written, nullptr))
-            return lastErrorOr(ERROR_WRITE_FAULT);
-        return 0;
-    };
-    const auto create = [&](DWORD index) -> std::uint32_t {
-        if (!open(index, CREATE_ALWAYS))
-            return lastErrorOr(ERROR_OPEN_FAILED);
-        return startWithMark();
-    };
-    const auto append = [&](DWORD index) -> std::uint32_t {
-        if (!open(index, OPEN_ALWAYS))
-            return lastErrorOr(ERROR_OPEN_FAILED);
-        if (openError != ERROR_ALREADY_EXISTS)
-            return startWithMark();
-        LARGE_INTEGER end{};
-        ::SetFilePointerEx(logFile.get(), end, nullptr, FILE_END);
-        return 0;
-    };
-    // A rotation replaces a file, so it goes ahead only once the new index is
-    // stored: otherwise the next line would read the old index, find its file
-    // full and replace the new file again, losing this line. Until the index
-    // can be stored the current file grows past MaxSize.
-    const auto rotateTo = [&](DWORD next, DWORD current) -> std::uint32_t {
-        if (settings_->writeLastLogIdx(next))
-            return create(next);
-        rotationHeld_ = true;
-        return append(current);
-    };
-
-    rotationHeld_ = false;
-    const DWORD index = settings_->readLastLogIdx();
-    if (index >= maxEntries_)
-        return rotateTo(0, 0);
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExW(LogFilePath(index).c_str(), GetFileExInfoStandard, &data))
-        return create(index);
-    const ULONGLONG size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    if (size < maxSize_) {
-        if (!open(index, OPEN_EXISTING))
-            return lastErrorOr(ERROR_OPEN_FAILED);
-        LARGE_INTEGER end{};
-        ::SetFilePointerEx(logFile.get(), end, nullptr, FILE_END);
-        return 0;
-    }
-    return rotateTo(index + 1 < maxEntries_ ? index + 1 : 0, index);
-}
-
-std::wstring CLogging::BuildLine(const wchar_t* file, const wchar_t* function, std::int32_t line,
-                                 std::uint32_t level, const wchar_t* message, const SYSTEMTIME& time) const
-{
-    const wchar_t* name = LevelName(level);
-    if (name == nullptr)
-        return {};
-    const unsigned hour12 = time.wHour % 12 == 0 ? 12 : time.wHour % 12;
-    std::wstring text = Basalt::formatWide(L"%02hu/%02hu/%hu %02hu:%02hu:%02hu %s$ -- (%s)$", time.wMonth, time.wDay,
-                                           time.wYear, static_cast<unsigned short>(hour12), time.wMinute,
-                                           time.wSecond, time.wHour < 12 ? L"AM" : L"PM", name);
-    if ((options_ & names::kOptionModule) != 0)
-        text += L" " + (moduleFileName_.empty() ? std::wstring() : L"[" + fitted(moduleFileName_, kModuleWidth) + L"]$");
-    if ((options_ & names::kOptionProcessThread) != 0)
-        text += L" " + Basalt::formatWide(L"[PID:%5d TID:%5d]$", static_cast<int>(processId_),
-                                          static_cast<int>(::GetCurrentThreadId()));
-    if ((options_ & names::kOptionSource) != 0) {
-        const std::wstring source = file != nullptr ? Orvik::win::fileNameOf(file) : std::wstring();
-        text += L" " + (source.empty() ? std::wstring()
-                                       : Basalt::formatWide(L"[%s:%5d]$", fitted(source, kSourceWidth).c_str(), line));
-    }
-    if ((options_ & names::kOptionFunction) != 0) {
-        const std::wstring functionName = function != nullptr ? function : L"";
-        text += L" " + (functionName.empty() ? std::wstring() : L"[" + fitted(functionName, kFunctionWidth) + L"()]$");
-    }
-    text += L" ";
-    text += message != nullptr ? message : L"";
-    return text;
 }
 
 } // namespace ETWLogging
