@@ -85,7 +85,7 @@ SettingsService::SettingsService(std::shared_ptr<Orvik::MessageBus> bus, std::ws
 SettingsService::~SettingsService()
 {
     for (const wchar_t* name : kRequests)
-        bus_->unsubscribe(name);
+        (void)bus_->unsubscribe(name);
 }
 
 void SettingsService::setBehaviour(Behaviour behaviour, std::chrono::milliseconds delay)
@@ -132,7 +132,7 @@ ModuleStatus SettingsService::answer(const MessagePtr& request)
     if (reply) {
         Orvik::copyHeader(reply, request->getHeader()); // carries the reply routing
         Orvik::setFlag(*reply->getHeader(), Orvik::kMessageFlagReply);
-        bus_->publish(reply);
+        (void)bus_->publish(reply);
     }
     for (const Change& change : outcome.changes)
         announce(change);
@@ -315,15 +315,15 @@ void SettingsService::announce(const Change& change)
     JSONFormatter named;
     named.setString(L"name", change.name);
     if (change.removed) {
-        bus_->publish(Orvik::createMessage(L"SETTINGS_MANAGER_PROPERTY_REMOVED", kSender, named.toString()));
-        bus_->publish(
+        (void)bus_->publish(Orvik::createMessage(L"SETTINGS_MANAGER_PROPERTY_REMOVED", kSender, named.toString()));
+        (void)bus_->publish(
             Orvik::createMessage(L"SettingsManager.Notify.Delete." + change.name, kSender, named.toString()));
         return;
     }
-    bus_->publish(Orvik::createMessage(L"SETTINGS_MANAGER_PROPERTY_SET", kSender, named.toString()));
+    (void)bus_->publish(Orvik::createMessage(L"SETTINGS_MANAGER_PROPERTY_SET", kSender, named.toString()));
     JSONFormatter valued = named;
     valued.setString(L"value", change.value);
-    bus_->publish(Orvik::createMessage(L"SettingsManager.Notify.Set." + change.name, kSender, valued.toString()));
+    (void)bus_->publish(Orvik::createMessage(L"SettingsManager.Notify.Set." + change.name, kSender, valued.toString()));
 }
 
 void SettingsService::load()

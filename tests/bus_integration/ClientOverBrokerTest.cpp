@@ -157,7 +157,7 @@ TEST_F(BrokerFixture, CallbacksMaySubscribeAndUnsubscribeWhileAnotherThreadUnsub
         entered = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let the unsubscribe start
         innerStatus = static_cast<int>(peer->subscribe(L"Inner", L"inner", [](const MessagePtr&) { return 0u; }).value());
-        peer->unsubscribe(L"inner");
+        (void)peer->unsubscribe(L"inner");
         return MODULE_STATUS_SUCCESS;
     }), 0u);
     ASSERT_EQ(client->publish(createMessage(L"Busy", L"Me", L"{}")), 0u);

@@ -146,7 +146,7 @@ TEST_F(ClientTest, PatternThatDoesNotCompileIsRefusedBeforeTheService)
         << "the error's own description is included";
 
     capture.clear();
-    client->unsubscribe(L"bad");
+    (void)client->unsubscribe(L"bad");
     EXPECT_TRUE(capture.contains(L"Subscription not found. Alias: bad.")) << "no entry remains";
 }
 
@@ -349,8 +349,8 @@ TEST_F(ClientTest, DestructionDropsSubscriptionsThenCancelsAndFailsWaitingReplie
 {
     auto client = makeClient();
     int calls = 0;
-    client->subscribe(L"A", L"one", counting(calls));          // 11
-    client->subscribeFilter(L"B.*", L"one", counting(calls));  // 12
+    ASSERT_EQ(MODULE_STATUS_SUCCESS, client->subscribe(L"A", L"one", counting(calls)));          // 11
+    ASSERT_EQ(MODULE_STATUS_SUCCESS, client->subscribeFilter(L"B.*", L"one", counting(calls)));  // 12
     EXPECT_CALL(*shim, request(_, _, _, _, _)).WillOnce(Return(MODULE_STATUS_SUCCESS));
     ReplyPtr pending;
     ASSERT_EQ(client->request(createMessage(L"Q", L"Me", L"{}"), pending, TimeLimit(60000)), 0u);
@@ -377,10 +377,10 @@ TEST_F(ClientTest, DirectDispatchReachesExactNamesAndWholeNamePatterns)
             return status;
         };
     };
-    client->subscribeFilter(L"Core\\.Update\\..*", L"update", note("pattern", MODULE_STATUS_SUCCESS));
-    client->subscribe(L"Core.Update.RunUpdate", L"update", note("exact", MODULE_STATUS_UNSUCCESSFUL));
-    client->subscribeFilter(L"RunUpdate", L"partial", note("partial", MODULE_STATUS_SUCCESS));
-    client->subscribe(L"Core.Update.State", L"other", note("other", MODULE_STATUS_SUCCESS));
+    ASSERT_EQ(MODULE_STATUS_SUCCESS, client->subscribeFilter(L"Core\\.Update\\..*", L"update", note("pattern", MODULE_STATUS_SUCCESS)));
+    ASSERT_EQ(MODULE_STATUS_SUCCESS, client->subscribe(L"Core.Update.RunUpdate", L"update", note("exact", MODULE_STATUS_UNSUCCESSFUL)));
+    ASSERT_EQ(MODULE_STATUS_SUCCESS, client->subscribeFilter(L"RunUpdate", L"partial", note("partial", MODULE_STATUS_SUCCESS)));
+    ASSERT_EQ(MODULE_STATUS_SUCCESS, client->subscribe(L"Core.Update.State", L"other", note("other", MODULE_STATUS_SUCCESS)));
     EXPECT_CALL(*shim, publish(_, _)).Times(0);
 
     EXPECT_EQ(client->directDispatch(createMessage(L"Core.Update.RunUpdate", L"Host", L"{\"run\":1}")), 0u)
@@ -394,7 +394,7 @@ TEST_F(ClientTest, UnsubscribeLetsGoOfTheLockWhileTheServiceWaitsForCallbacks)
 {
     auto client = makeClient();
     int calls = 0;
-    client->subscribe(L"A", L"busy", counting(calls));
+    ASSERT_EQ(MODULE_STATUS_SUCCESS, client->subscribe(L"A", L"busy", counting(calls)));
     EXPECT_CALL(*shim, unsubscribe(_)).Times(::testing::AnyNumber());
     // The service's unsubscribe waits for a callback in flight; that callback subscribes.
     bool subscribedMeanwhile = false;
@@ -423,7 +423,7 @@ TEST_F(ClientTest, ACallbackThatDropsItsOwnSubscriptionLivesUntilItReturns)
     bool aliveAfterUnsubscribe = false;
     MessageBusClient* self = client.get();
     ASSERT_EQ(client->subscribe(L"Once", L"once", [sentinel, self, &aliveAfterUnsubscribe](const MessagePtr&) {
-        self->unsubscribe(L"once");
+        (void)self->unsubscribe(L"once");
         aliveAfterUnsubscribe = !captureDestroyed && sentinel != nullptr;
         return MODULE_STATUS_SUCCESS;
     }), 0u);

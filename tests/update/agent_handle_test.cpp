@@ -73,7 +73,7 @@ TEST_F(AgentHandle, BadChangeRequestsFailBeforeTheAgentIsCreated)
     }
     EXPECT_TRUE(agentCalls.calls().empty());
     log.clear();
-    handle.changeState(LR"({"state":"maybe"})", enable, option);
+    EXPECT_EQ(MODULE_STATUS_UNSUCCESSFUL, handle.changeState(LR"({"state":"maybe"})", enable, option));
     EXPECT_TRUE(logged(L"Invalid 'state': maybe", 4));
 }
 
@@ -102,11 +102,11 @@ TEST_F(AgentHandle, UpdateSettingDefaultsToThreeAndConvertsLikeStoi)
     }
     {
         ScopedEnvironment text(L"ZU_AGENT_AUTOCHK", L"abc");
-        EXPECT_THROW(handle.getUpdateSetting(value), std::invalid_argument);
+        EXPECT_THROW((void)handle.getUpdateSetting(value), std::invalid_argument);
     }
     {
         ScopedEnvironment text(L"ZU_AGENT_AUTOCHK", L"99999999999");
-        EXPECT_THROW(handle.getUpdateSetting(value), std::out_of_range);
+        EXPECT_THROW((void)handle.getUpdateSetting(value), std::out_of_range);
     }
 }
 

@@ -326,6 +326,15 @@ Diagnostics::Diagnostics(DiagnosticsOptions options, const trust::TrustValidator
 {
 }
 
+Diagnostics::Verdict Diagnostics::judgeInto(const std::wstring& path, CheckResult& result) const
+{
+    const Verdict verdict = judge(path);
+    result.fact(L"version", verdict.version);
+    result.fact(L"trusted", yesNo(verdict.trusted));
+    result.fact(L"reason", verdict.reason);
+    return verdict;
+}
+
 Diagnostics::Verdict Diagnostics::judge(const std::wstring& path) const
 {
     Verdict verdict;
@@ -375,10 +384,7 @@ CheckResult Diagnostics::checkModule()
                        L"run this program from the module's folder, or give the module with --module <file>");
         return result;
     }
-    const Verdict verdict = judge(path);
-    result.fact(L"version", verdict.version);
-    result.fact(L"trusted", yesNo(verdict.trusted));
-    result.fact(L"reason", verdict.reason);
+    const Verdict verdict = judgeInto(path, result);
     if (!verdict.trusted) {
         result.problem(path + L" is not trusted: " + verdict.reason,
                        L"reinstall the maker's signed " + std::wstring(kModuleFileName));
@@ -430,11 +436,8 @@ CheckResult Diagnostics::checkBusLibrary()
     const std::wstring path = found + L"\\" + library.name;
     result.fact(L"path", path);
     const bool blocked = isBlockedLibrary(found, library.name);
-    const Verdict verdict = judge(path);
-    result.fact(L"version", verdict.version);
     result.fact(L"blocked", yesNo(blocked));
-    result.fact(L"trusted", yesNo(verdict.trusted));
-    result.fact(L"reason", verdict.reason);
+    const Verdict verdict = judgeInto(path, result);
     if (blocked) {
         result.problem(path + L" (version " + verdict.version + L") is on the block list (HKLM\\SOFTWARE\\Corvane\\"
                        L"Tesl\\List)",
@@ -481,10 +484,7 @@ CheckResult Diagnostics::checkAgentClass()
         result.problem(L"class " + clsid + L" is registered to " + path + L", which does not exist", reinstall);
         return result;
     }
-    const Verdict verdict = judge(path);
-    result.fact(L"version", verdict.version);
-    result.fact(L"trusted", yesNo(verdict.trusted));
-    result.fact(L"reason", verdict.reason);
+    const Verdict verdict = judgeInto(path, result);
     if (!verdict.trusted) {
         result.problem(L"class " + clsid + L" is registered to " + path + L", which is not trusted: " +
                            verdict.reason + L"; the module refuses to create the agent",

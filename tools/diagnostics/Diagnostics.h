@@ -76,6 +76,8 @@ private:
     };
     // The module's trust verdict on a file, and the reason for it.
     Verdict judge(const std::wstring& path) const;
+    // judge, with the verdict's version, trust and reason recorded as facts.
+    Verdict judgeInto(const std::wstring& path, CheckResult& result) const;
     // A search folder as it reads inside the host.
     std::wstring inHost(const std::wstring& folder) const;
 
