@@ -28,7 +28,7 @@ int main()
     Connection publisher(table), plainSide(table), clientSide(table);
     {
         MessageBusClient client(std::make_shared<MessageBusShimImpl>(clientSide.handle, table), nullptr);
-        client.subscribe(L"Bench.Client", [](const MessagePtr&) {
+        (void)client.subscribe(L"Bench.Client", [](const MessagePtr&) {
             countDelivered();
             return MODULE_STATUS_SUCCESS;
         });

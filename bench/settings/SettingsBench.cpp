@@ -57,7 +57,7 @@ int main()
         const std::wstring replyText =
             std::wstring(LR"({"name":")") + kName + LR"(","status":true,"value":"{\"timestamp\":1765100000000,\"status\":\"success\"}"})";
         MessageBusClient* echo = echoBus.get();
-        echoBus->subscribe(L"Bench.Settings.Echo", [echo, &replyText](const MessagePtr& request) -> ModuleStatus {
+        (void)echoBus->subscribe(L"Bench.Settings.Echo", [echo, &replyText](const MessagePtr& request) -> ModuleStatus {
             MessagePtr reply = createMessage(L"Bench.Settings.Echo.Reply", L"Echo", replyText);
             copyHeader(reply, request->getHeader());
             setFlag(*reply->getHeader(), kMessageFlagReply);
@@ -87,7 +87,7 @@ int main()
         std::printf("bare request/reply, same texts             : %10.0f trips/s\n", result.baseline);
         std::printf("getProperty: client -> broker -> service   : %10.0f trips/s\n", result.measured);
         std::printf("ratio (getProperty / bare)                 : %10.2f  (target >= 0.5)\n", result.ratio);
-        echoBus->unsubscribe(L"Bench.Settings.Echo");
+        (void)echoBus->unsubscribe(L"Bench.Settings.Echo");
     } catch (const std::exception& error) {
         std::printf("benchmark failed: %s\n", error.what());
         return 1;

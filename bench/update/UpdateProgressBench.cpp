@@ -27,7 +27,7 @@ int main()
     {
         UpdateModuleImp module(nullptr);
         MessageBusClient client(std::make_shared<MessageBusShimImpl>(moduleSide.handle, table), nullptr);
-        client.subscribe(L"Core.Update.UpdateProgress", [&module](const MessagePtr& request) {
+        (void)client.subscribe(L"Core.Update.UpdateProgress", [&module](const MessagePtr& request) {
             const ModuleStatus status = module.CallbackUpdateProgress(request);
             countDelivered();
             return status;

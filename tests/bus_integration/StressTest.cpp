@@ -100,7 +100,7 @@ TEST_F(BrokerFixture, ConcurrentPublishRequestAndSubscriptionChurnOnOneClient)
                 if (++probe->calls % 8 == 0) {
                     if (self->subscribe(L"Stress.Inner", L"inner", [](const MessagePtr&) { return 0u; }) != 0)
                         ++innerFailures;
-                    self->unsubscribe(L"inner");
+                    (void)self->unsubscribe(L"inner");
                 }
                 return MODULE_STATUS_SUCCESS;
             };
@@ -109,7 +109,7 @@ TEST_F(BrokerFixture, ConcurrentPublishRequestAndSubscriptionChurnOnOneClient)
             if (status != 0)
                 failed = true;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            client->unsubscribe(L"churn");
+            (void)client->unsubscribe(L"churn");
             probe->dropped = true;
         }
         churnDone = true;
