@@ -1,9 +1,9 @@
 #include "Logging/CLogging.h"
 
-#include "Logging/LastError.h"
 #include "Logging/LoggingNames.h"
 #include "Logging/ProgramData.h"
 #include "Logging/WideFormat.h"
+#include "win/LastError.h"
 #include "win/ModulePath.h"
 #include "win/MutexHold.h"
 
@@ -13,7 +13,7 @@
 
 namespace ETWLogging {
 
-using internal::lastErrorOr;
+using Orvik::win::lastErrorOr;
 
 namespace {
 

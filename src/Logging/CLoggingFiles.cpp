@@ -1,12 +1,12 @@
 #include "Logging/CLogging.h"
-#include "Logging/LastError.h"
+#include "win/LastError.h"
 
 #include <cstdio>
 #include <utility>
 
 namespace ETWLogging {
 
-using internal::lastErrorOr;
+using Orvik::win::lastErrorOr;
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include "Logging/WideFormat.h"
 #include "trust/ProductRegistry.h"
 #include "trust/WinTrustFile.h"
+#include "win/LastError.h"
 #include "win/UniqueHandle.h"
 
 #include <softpub.h>
@@ -143,15 +144,13 @@ DWORD notComDllGetInterface(const wchar_t* fileName, const char* interfaceName, 
     // from System32 only, never from a folder someone else may write to.
     win::UniqueLibrary loaded = library.loadLibrary(LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (!loaded) {
-        const DWORD error = ::GetLastError();
-        return error != 0 ? error : ERROR_FILE_NOT_FOUND;
+        return win::lastErrorOr(ERROR_FILE_NOT_FOUND);
     }
     using AnyFunction = void (*)();
     auto getInterface = reinterpret_cast<ExportedGetInterface>(
         reinterpret_cast<AnyFunction>(::GetProcAddress(loaded.get(), "NotComDllGetInterface")));
     if (getInterface == nullptr) {
-        const DWORD error = ::GetLastError();
-        return error != 0 ? error : ERROR_FILE_NOT_FOUND;
+        return win::lastErrorOr(ERROR_FILE_NOT_FOUND);
     }
     const DWORD status = getInterface(interfaceName, out);
     if (status == 0 && *out != nullptr) {

@@ -20,13 +20,6 @@ constexpr DWORD kPieceBytes = 1u << 20;
 constexpr size_t kFingerprintChars = 256;
 constexpr wchar_t kByteOrderMark = 0xFEFF;
 
-// Holds the writers' mutex for one step when there is one; without live
-// writers there is none, and nothing moves under the reader anyway.
-class WriterHold : public Orvik::win::MutexHold {
-public:
-    explicit WriterHold(HANDLE mutex) : MutexHold(mutex, names::kWriterMutexWaitMs) {}
-};
-
 // What one look at a log file found: its size, the start of its text (after
 // the byte-order mark) and the text from a given byte on.
 struct FilePiece {
@@ -346,7 +339,9 @@ LogReader::Step LogReader::step(std::wstring& out)
 {
     if (done_)
         return Step::Idle;
-    const WriterHold hold(writerMutex());
+    // The writers' mutex for one step when there is one; without live writers
+    // there is none, and nothing moves under the reader anyway.
+    const win::MutexHold hold(writerMutex(), names::kWriterMutexWaitMs);
     const DWORD index = settings_.readLastLogIdx();
     if (!started_ && !start(index))
         return Step::Idle;
