@@ -4,6 +4,7 @@
 #include "trust/TrustCatalog.h"
 #include "trust/TrustValidator.h"
 #include "win/ComPtr.h"
+#include "win/LoadedImage.h"
 #include "win/Registry.h"
 #include "win/UniqueHandle.h"
 
@@ -71,13 +72,11 @@ HRESULT registeredInprocServer(REFCLSID clsid, InprocServer* server)
 }
 
 // Every class-object function the caller will use lies in `image`.
-bool servedBy(IUnknown* classObject, const MODULEINFO& image)
+bool servedBy(IUnknown* classObject, const win::ImageRange& image)
 {
-    const auto base = reinterpret_cast<ULONG_PTR>(image.lpBaseOfDll);
     void* const* functions = *reinterpret_cast<void* const* const*>(classObject);
     for (int slot = 0; slot < kClassObjectSlotsUsed; ++slot) {
-        const auto address = reinterpret_cast<ULONG_PTR>(functions[slot]);
-        if (address < base || address - base >= image.SizeOfImage)
+        if (!image.contains(functions[slot]))
             return false;
     }
     return true;
@@ -258,8 +257,8 @@ HRESULT createVerifiedInstanceWith(const TrustValidator& validator, REFCLSID cls
     win::UniqueLibrary library = file.load(LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (!library)
         return HRESULT_FROM_WIN32(::GetLastError());
-    MODULEINFO image{};
-    if (!::GetModuleInformation(::GetCurrentProcess(), library.get(), &image, sizeof(image)))
+    const win::ImageRange image = win::loadedImageRange(library.get());
+    if (image.size == 0)
         return E_ACCESSDENIED;
     using AnyFunction = void (*)();
     const auto getClassObject = reinterpret_cast<GetClassObjectFunction>(

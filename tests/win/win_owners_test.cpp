@@ -5,6 +5,7 @@
 #include "win/CallbackGate.h"
 #include "win/ComPtr.h"
 #include "win/FileLock.h"
+#include "win/LoadedImage.h"
 #include "win/ModulePath.h"
 #include "win/MutexHold.h"
 #include "win/UniqueHandle.h"
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <psapi.h>
 
 #include <atomic>
 #include <string>
@@ -146,6 +148,32 @@ TEST(ModulePath, NamesTheWholeFileOfALoadedModule)
     EXPECT_EQ(L"kernel32.dll", Orvik::win::moduleFileName(::GetModuleHandleW(L"kernel32.dll")));
     EXPECT_EQ(kernel.size() - 13, kernel.find_last_of(L'\\'));
     EXPECT_EQ(L"", Orvik::win::modulePath(reinterpret_cast<HMODULE>(0x10)));
+}
+
+// The range read from a library's headers is the one the loader reports; a
+// library mapped as data has none, so no address can be said to lie in its code.
+TEST(LoadedImage, RangeIsTheLoadersAndADataMappingHasNone)
+{
+    for (const wchar_t* name : {L"kernel32.dll", L"crypt32.dll"}) {
+        const HMODULE module = ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        ASSERT_NE(nullptr, module);
+        MODULEINFO info{};
+        ASSERT_TRUE(::GetModuleInformation(::GetCurrentProcess(), module, &info, sizeof(info)));
+        const Orvik::win::ImageRange range = Orvik::win::loadedImageRange(module);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(info.lpBaseOfDll), range.base);
+        EXPECT_EQ(info.SizeOfImage, range.size);
+        EXPECT_TRUE(range.contains(static_cast<const char*>(info.lpBaseOfDll) + info.SizeOfImage - 1));
+        EXPECT_FALSE(range.contains(static_cast<const char*>(info.lpBaseOfDll) + info.SizeOfImage));
+        ::FreeLibrary(module);
+    }
+    // Mapped as data only while not loaded as code already.
+    ASSERT_EQ(nullptr, ::GetModuleHandleW(L"msi.dll"));
+    const HMODULE data =
+        ::LoadLibraryExW(L"msi.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    ASSERT_NE(nullptr, data);
+    EXPECT_EQ(0u, Orvik::win::loadedImageRange(data).size);
+    ::FreeLibrary(data);
+    EXPECT_EQ(0u, Orvik::win::loadedImageRange(nullptr).size);
 }
 
 } // namespace
