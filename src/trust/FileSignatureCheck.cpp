@@ -18,22 +18,44 @@ static_assert(kFileTrustProviderFlags == 0x1214, "provider flags of the file tru
 
 char kCodeSigningUsage[] = "1.3.6.1.5.5.7.3.3";
 
-// Where the time-stamp chain policy comes from an installed provider (it is
-// built in on Windows, registered where it is not), the provider library is
-// kept loaded for the life of the process: otherwise every policy call loads
-// and unloads it again. Deliberately never released.
-void keepTimeStampPolicyProviderLoaded()
+using ChainPolicyFunction = BOOL(WINAPI*)(LPCSTR, PCCERT_CHAIN_CONTEXT, PCERT_CHAIN_POLICY_PARA,
+                                          PCERT_CHAIN_POLICY_STATUS);
+
+// The time-stamp chain policy's function as CertVerifyCertificateChainPolicy
+// would find it: built in on Windows, an installed provider where it is not.
+// That call looks the function up again (in the registry) every time and loads
+// and frees the provider library around it; here it is looked up once and the
+// provider kept loaded for the life of the process (deliberately never
+// released). Null when there is nothing to find: then the policy call itself
+// answers.
+ChainPolicyFunction timeStampPolicyFunction()
 {
-    static const bool held = [] {
+    static const ChainPolicyFunction function = []() -> ChainPolicyFunction {
         HCRYPTOIDFUNCSET set = ::CryptInitOIDFunctionSet(CRYPT_OID_VERIFY_CERTIFICATE_CHAIN_POLICY_FUNC, 0);
-        void* function = nullptr;
-        HCRYPTOIDFUNCADDR address = nullptr;
-        return set != nullptr &&
-               ::CryptGetOIDFunctionAddress(set, X509_ASN_ENCODING,
-                                            reinterpret_cast<LPCSTR>(CERT_CHAIN_POLICY_AUTHENTICODE_TS), 0,
-                                            &function, &address) != FALSE;
+        void* address = nullptr;
+        HCRYPTOIDFUNCADDR held = nullptr;
+        if (set == nullptr ||
+            !::CryptGetOIDFunctionAddress(set, X509_ASN_ENCODING,
+                                          reinterpret_cast<LPCSTR>(CERT_CHAIN_POLICY_AUTHENTICODE_TS), 0, &address,
+                                          &held))
+            return nullptr;
+        return reinterpret_cast<ChainPolicyFunction>(address);
     }();
-    (void)held;
+    return function;
+}
+
+bool timeStampPolicyPasses(PCCERT_CHAIN_CONTEXT chain)
+{
+    CERT_CHAIN_POLICY_PARA policyPara{};
+    policyPara.cbSize = sizeof(policyPara);
+    CERT_CHAIN_POLICY_STATUS policyStatus{};
+    policyStatus.cbSize = sizeof(policyStatus);
+    const auto policy = reinterpret_cast<LPCSTR>(CERT_CHAIN_POLICY_AUTHENTICODE_TS);
+    const ChainPolicyFunction function = timeStampPolicyFunction();
+    const BOOL answered = function != nullptr
+                              ? function(policy, chain, &policyPara, &policyStatus)
+                              : ::CertVerifyCertificateChainPolicy(policy, chain, &policyPara, &policyStatus);
+    return answered && policyStatus.dwError == 0;
 }
 
 std::wstring friendlyName(PCCERT_CONTEXT certificate)
@@ -161,14 +183,7 @@ SignerOutcome checkSigner(const EmbeddedSignature& signature, DWORD index, const
     if (outcome != SignerOutcome::Passed)
         return outcome;
 
-    keepTimeStampPolicyProviderLoaded();
-    CERT_CHAIN_POLICY_PARA policyPara{};
-    policyPara.cbSize = sizeof(policyPara);
-    CERT_CHAIN_POLICY_STATUS policyStatus{};
-    policyStatus.cbSize = sizeof(policyStatus);
-    if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE_TS, chain.get(), &policyPara,
-                                            &policyStatus) ||
-        policyStatus.dwError != 0)
+    if (!timeStampPolicyPasses(chain.get()))
         return SignerOutcome::TimeStampPolicyFailed;
 
     report->winVerifyTrustResult = verifyFileTrust(file);
