@@ -24,10 +24,10 @@ using ChainPolicyFunction = BOOL(WINAPI*)(LPCSTR, PCCERT_CHAIN_CONTEXT, PCERT_CH
 // The time-stamp chain policy's function as CertVerifyCertificateChainPolicy
 // would find it: built in on Windows, an installed provider where it is not.
 // That call looks the function up again (in the registry) every time and loads
-// and frees the provider library around it; here it is looked up once and the
-// provider kept loaded for the life of the process (deliberately never
-// released). Null when there is nothing to find: then the policy call itself
-// answers.
+// and frees the provider library around it; here it is looked up once per load
+// of this module, and the reference taken keeps the provider loaded for the
+// life of the process (deliberately never released). Null when there is
+// nothing to find: then the policy call itself answers.
 ChainPolicyFunction timeStampPolicyFunction()
 {
     static const ChainPolicyFunction function = []() -> ChainPolicyFunction {
