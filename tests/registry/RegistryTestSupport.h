@@ -1,6 +1,7 @@
 #pragma once
 // A fresh key under HKCU per test and a temp folder per test, both removed afterwards.
 
+#include "ScratchFolder.h"
 #include "win/UniqueHandle.h"
 
 #include <gtest/gtest.h>
@@ -58,28 +59,10 @@ protected:
     Orvik::win::UniqueRegKey root_;
 };
 
-// Files a test names through file() are removed with the folder.
-class TempFolder {
+// A scratch folder, removed with its content.
+class TempFolder : public testsupport::ScratchFolder {
 public:
-    TempFolder() : path_(makePath()) { ::CreateDirectoryW(path_.c_str(), nullptr); }
-    ~TempFolder()
-    {
-        for (const std::wstring& file : files_)
-            ::DeleteFileW(file.c_str()) || ::RemoveDirectoryW(file.c_str());
-        ::RemoveDirectoryW(path_.c_str());
-    }
-    std::wstring file(const std::wstring& name) { return files_.emplace_back(path_ + L"\\" + name); }
-
-private:
-    static std::wstring makePath()
-    {
-        static int made = 0;
-        wchar_t base[MAX_PATH];
-        ::GetTempPathW(MAX_PATH, base);
-        return base + (L"um-registry-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++made));
-    }
-    const std::wstring path_;
-    std::vector<std::wstring> files_;
+    TempFolder() : ScratchFolder(L"um-registry-") {}
 };
 
 } // namespace RegistryTest

@@ -2,11 +2,11 @@
 // Temporary folders, the build's sandbox binaries and short trace labels.
 
 #include "SystemTestPaths.h"
+#include "ScratchFolder.h"
 
 #include "win/UniqueHandle.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <string>
 
@@ -31,31 +31,10 @@ inline std::string label(const std::wstring& text)
 }
 
 // A fresh folder under the temporary folder, deleted with its content.
-class TempFolder {
+class TempFolder : public testsupport::ScratchFolder {
 public:
-    TempFolder()
-    {
-        static int count = 0;
-        wchar_t base[MAX_PATH] = {};
-        ::GetTempPathW(MAX_PATH, base);
-        path_ = base + std::wstring(L"um-system-") + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                std::to_wstring(count++);
-        ::CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~TempFolder()
-    {
-        const std::wstring list = path_ + L'\0'; // the operation takes a double-terminated list
-        SHFILEOPSTRUCTW operation{};
-        operation.wFunc = FO_DELETE;
-        operation.pFrom = list.c_str();
-        operation.fFlags = FOF_NO_UI;
-        ::SHFileOperationW(&operation);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
+    TempFolder() : ScratchFolder(L"um-system-") {}
 
-    const std::wstring& path() const { return path_; }
-    std::wstring file(const std::wstring& name) const { return path_ + L"\\" + name; }
     std::wstring write(const std::wstring& name, const std::string& bytes) const
     {
         const Orvik::win::UniqueFile handle(
@@ -69,9 +48,6 @@ public:
         ::CreateDirectoryW(file(name).c_str(), nullptr);
         return file(name);
     }
-
-private:
-    std::wstring path_;
 };
 
 } // namespace systemtest

@@ -3,6 +3,7 @@
 // scratch key of this process, so the prefix's real configuration is untouched.
 
 #include "LogConfigTool.h"
+#include "ScratchFolder.h"
 
 #include "Logging/LoggingNames.h"
 #include "registry/CObfuscatedIniReader.h"
@@ -16,6 +17,7 @@
 #include <shlobj.h>
 
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,10 +35,8 @@ protected:
                                                    KEY_ALL_ACCESS, nullptr, scratch_.put(), nullptr));
         ASSERT_EQ(ERROR_SUCCESS, ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, scratch_.get()));
 
-        wchar_t temp[MAX_PATH] = {};
-        ::GetTempPathW(MAX_PATH, temp);
-        programData_ = std::wstring(temp) + L"UmToolTest" + std::to_wstring(::GetCurrentProcessId());
-        ::CreateDirectoryW(programData_.c_str(), nullptr);
+        programDataFolder_ = std::make_unique<testsupport::ScratchFolder>(L"UmToolTest");
+        programData_ = programDataFolder_->path();
     }
     void TearDown() override
     {
@@ -44,12 +44,7 @@ protected:
         scratch_.reset();
         ::RegDeleteTreeW(HKEY_CURRENT_USER, scratchKey_.c_str());
         ::RegDeleteKeyW(HKEY_CURRENT_USER, scratchKey_.c_str());
-        const std::wstring pattern = programData_ + L"\0\0";
-        SHFILEOPSTRUCTW remove{};
-        remove.wFunc = FO_DELETE;
-        remove.pFrom = pattern.c_str();
-        remove.fFlags = FOF_NO_UI;
-        ::SHFileOperationW(&remove);
+        programDataFolder_.reset();
     }
 
     int run(std::vector<std::wstring> arguments)
@@ -71,6 +66,7 @@ protected:
 
     std::wstring scratchKey_;
     Orvik::win::UniqueRegKey scratch_;
+    std::unique_ptr<testsupport::ScratchFolder> programDataFolder_;
     std::wstring programData_;
     std::wstring output_;
 };

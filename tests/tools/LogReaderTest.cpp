@@ -16,7 +16,6 @@
 
 #include <windows.h>
 
-#include <shellapi.h>
 #include <shlobj.h>
 
 #include <map>

@@ -35,35 +35,7 @@ struct FindHandleTraits {
 };
 using UniqueFind = Orvik::win::UniqueHandle<FindHandleTraits>;
 
-void removeTree(const std::wstring& folder)
-{
-    for (const std::wstring& name : folderEntries(folder)) {
-        const std::wstring path = folder + L"\\" + name;
-        const DWORD attributes = GetFileAttributesW(path.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            removeTree(path);
-        } else {
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileW(path.c_str());
-        }
-    }
-    RemoveDirectoryW(folder.c_str());
-}
-
 } // namespace
-
-TempFolder::TempFolder()
-{
-    wchar_t base[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH, base);
-    path_ = std::wstring(base) + uniqueName(L"um-trust");
-    CreateDirectoryW(path_.c_str(), nullptr);
-}
-
-TempFolder::~TempFolder()
-{
-    removeTree(path_);
-}
 
 bool copyFileTo(const std::wstring& from, const std::wstring& to)
 {

@@ -2,6 +2,7 @@
 // Paths of the signed samples and sandbox binaries, temporary folders, and the
 // product registry key, for the trust tests.
 
+#include "ScratchFolder.h"
 #include "win/UniqueHandle.h"
 
 #include <windows.h>
@@ -17,18 +18,9 @@ std::wstring sample(const std::wstring& name);
 std::wstring sandboxFile(const std::wstring& name);
 
 // A new empty folder under the temporary folder, deleted with its content.
-class TempFolder {
+class TempFolder : public testsupport::ScratchFolder {
 public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::wstring& path() const { return path_; }
-    std::wstring file(const std::wstring& name) const { return path_ + L"\\" + name; }
-
-private:
-    std::wstring path_;
+    TempFolder() : ScratchFolder(L"um-trust-") {}
 };
 
 bool copyFileTo(const std::wstring& from, const std::wstring& to);
